@@ -1,0 +1,1 @@
+#include "dsf_generator.hpp"

@@ -1,0 +1,143 @@
+#include "test_support.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace dsd::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "dsdtest.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = pattern;
+    ::chmod(path_.c_str(), 0777);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+namespace {
+
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const RunOptions& options) {
+    // Output goes to files rather than pipes so a chatty child can never block.
+    char out_name[] = "/tmp/dsdrun-out.XXXXXX";
+    char err_name[] = "/tmp/dsdrun-err.XXXXXX";
+    const int out_fd = ::mkstemp(out_name);
+    const int err_fd = ::mkstemp(err_name);
+    ::unlink(out_name);
+    ::unlink(err_name);
+
+    std::vector<std::string> argv_strings;
+    argv_strings.push_back(options.argv0.value_or(program));
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argv_strings) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out_fd, STDOUT_FILENO);
+        ::dup2(err_fd, STDERR_FILENO);
+        const int null_fd = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_fd, STDIN_FILENO);
+        if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
+            ::_exit(126);
+        }
+        if (options.file_size_limit) {
+            struct rlimit limit{*options.file_size_limit, *options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::signal(SIGXFSZ, options.ignore_sigxfsz ? SIG_IGN : SIG_DFL);
+        if (options.run_as) {
+            const struct passwd* pw = ::getpwuid(*options.run_as);
+            const gid_t gid = pw != nullptr ? pw->pw_gid : *options.run_as;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 ||
+                ::setuid(*options.run_as) != 0) {
+                ::_exit(125);
+            }
+        }
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+
+    RunResult result;
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    ::lseek(out_fd, 0, SEEK_SET);
+    ::lseek(err_fd, 0, SEEK_SET);
+    result.out = drain(out_fd);
+    result.err = drain(err_fd);
+    ::close(out_fd);
+    ::close(err_fd);
+    return result;
+}
+
+uid_t unprivileged_uid() {
+    const struct passwd* pw = ::getpwnam("nobody");
+    return pw != nullptr ? pw->pw_uid : 65534;
+}
+
+}  // namespace dsd::test

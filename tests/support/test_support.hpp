@@ -1,0 +1,59 @@
+// Helpers for tests that run the built programs: a scratch directory, whole-
+// file reads and writes, and a runner that captures both output streams and
+// the exit status.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dsd::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh directory, removed with everything in it on destruction. It is
+// world-writable so that cases run as an unprivileged user can use it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    // Names in the directory, sorted (no "." or "..").
+    std::vector<std::string> entries() const;
+
+private:
+    std::string path_;
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& data);
+bool file_exists(const std::string& path);
+
+struct RunOptions {
+    std::string cwd;                            // default: inherit
+    std::optional<uid_t> run_as;                // drop to this uid (and its gid) before exec
+    std::optional<std::uint64_t> file_size_limit;  // RLIMIT_FSIZE in bytes
+    bool ignore_sigxfsz = false;
+    std::optional<std::string> argv0;           // default: the program path
+};
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const RunOptions& options = {});
+
+// The uid of "nobody", for cases that must not run as root.
+uid_t unprivileged_uid();
+
+}  // namespace dsd::test
