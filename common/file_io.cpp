@@ -20,7 +20,9 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     return *this;
 }
 
-FileHandle::~FileHandle() { close(); }
+FileHandle::~FileHandle() {
+    close();
+}
 
 int FileHandle::release() {
     const int fd = fd_;
@@ -44,7 +46,7 @@ std::optional<FileHandle> open_regular(const std::string& name, int flags) {
     if (!file) {
         return std::nullopt;
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return std::nullopt;
     }
@@ -110,8 +112,8 @@ bool write_full(int fd, std::span<const std::uint8_t> data) {
 bool write_full_at(int fd, std::span<const std::uint8_t> data, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < data.size()) {
-        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done,
-                                   static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -128,7 +130,7 @@ std::int64_t current_position(int fd) {
 }
 
 std::optional<std::uint64_t> file_size(int fd) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) != 0) {
         return std::nullopt;
     }
@@ -157,7 +159,7 @@ void set_pending_temp(const std::string& name) {
     static bool handlers_installed = false;
     if (!handlers_installed) {
         for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-            struct sigaction old{};
+            struct sigaction old {};
             if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
                 std::signal(sig, remove_pending_and_reraise);
             }
@@ -180,8 +182,8 @@ void clear_pending_temp() {
 constexpr std::size_t max_base_in_temp_name = 200;
 
 std::string random_suffix() {
-    static std::mt19937_64 engine{std::random_device{}() ^
-                                  static_cast<std::uint64_t>(::getpid()) << 32};
+    static std::mt19937_64 engine{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())
+                                                               << 32};
     static constexpr char letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string s(8, 'x');
@@ -195,7 +197,7 @@ std::string random_suffix() {
 
 std::optional<StagedOutput> StagedOutput::create(const std::string& final_name) {
     std::string target = final_name;
-    struct stat st{};
+    struct stat st {};
     if (::lstat(final_name.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode) && ::stat(final_name.c_str(), &st) == 0) {
             // Replace what the link points at, and keep the link.
@@ -216,7 +218,8 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name) 
     }
 
     const auto slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string dir =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     const std::string base =
         target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, max_base_in_temp_name);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -235,7 +238,9 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name) 
 }
 
 StagedOutput::StagedOutput(FileHandle file, std::string temp_name, std::string target_name)
-    : file_(std::move(file)), temp_name_(std::move(temp_name)), target_name_(std::move(target_name)) {}
+    : file_(std::move(file)),
+      temp_name_(std::move(temp_name)),
+      target_name_(std::move(target_name)) {}
 
 StagedOutput::StagedOutput(StagedOutput&& other) noexcept
     : file_(std::move(other.file_)),
@@ -245,7 +250,9 @@ StagedOutput::StagedOutput(StagedOutput&& other) noexcept
     other.done_ = true;
 }
 
-StagedOutput::~StagedOutput() { discard(); }
+StagedOutput::~StagedOutput() {
+    discard();
+}
 
 bool StagedOutput::commit() {
     if (done_) {

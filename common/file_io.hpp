@@ -14,7 +14,7 @@ namespace dsd {
 // Owns one open descriptor; closes it on destruction unless close() was
 // called, whose result is the one a writer must check.
 class FileHandle {
-public:
+  public:
     FileHandle() = default;
     explicit FileHandle(int fd) : fd_(fd) {}
     FileHandle(FileHandle&& other) noexcept : fd_(other.release()) {}
@@ -29,7 +29,7 @@ public:
     // Closes the descriptor; false when the close reported an error.
     bool close();
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -58,7 +58,7 @@ bool seek_to(int fd, std::uint64_t offset);
 // already at the final name untouched. The file gets the permissions a newly
 // created file gets under the umask.
 class StagedOutput {
-public:
+  public:
     // Refuses (nullopt) when the final name is a directory, a non-regular
     // file, or an existing file the user may not write.
     static std::optional<StagedOutput> create(const std::string& final_name);
@@ -76,7 +76,7 @@ public:
     // Removes the temporary file now (also done by the destructor).
     void discard();
 
-private:
+  private:
     StagedOutput(FileHandle file, std::string temp_name, std::string target_name);
 
     FileHandle file_;

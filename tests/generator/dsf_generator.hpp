@@ -16,7 +16,7 @@ struct DsfSpec {
     std::uint64_t sample_count = 0;     // one-bit samples per channel
     double left_hz = 1000.0;            // tone of each channel
     double right_hz = 1500.0;
-    double amplitude = 0.5;             // of full scale
+    double amplitude = 0.5;                            // of full scale
     std::optional<std::vector<std::uint8_t>> id3_tag;  // appended, metadata pointer set
 };
 

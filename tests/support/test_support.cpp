@@ -52,14 +52,15 @@ Bytes read_file(const std::string& path) {
 
 void write_file(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     if (!out.flush()) {
         throw std::runtime_error("cannot write " + path);
     }
 }
 
 bool file_exists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -106,7 +107,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
             ::_exit(126);
         }
         if (options.file_size_limit) {
-            struct rlimit limit{*options.file_size_limit, *options.file_size_limit};
+            struct rlimit limit {
+                *options.file_size_limit, *options.file_size_limit
+            };
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         ::signal(SIGXFSZ, options.ignore_sigxfsz ? SIG_IGN : SIG_DFL);

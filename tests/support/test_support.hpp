@@ -17,7 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A fresh directory, removed with everything in it on destruction. It is
 // world-writable so that cases run as an unprivileged user can use it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -28,7 +28,7 @@ public:
     // Names in the directory, sorted (no "." or "..").
     std::vector<std::string> entries() const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -37,11 +37,11 @@ void write_file(const std::string& path, const Bytes& data);
 bool file_exists(const std::string& path);
 
 struct RunOptions {
-    std::string cwd;                            // default: inherit
-    std::optional<uid_t> run_as;                // drop to this uid (and its gid) before exec
+    std::string cwd;                               // default: inherit
+    std::optional<uid_t> run_as;                   // drop to this uid (and its gid) before exec
     std::optional<std::uint64_t> file_size_limit;  // RLIMIT_FSIZE in bytes
     bool ignore_sigxfsz = false;
-    std::optional<std::string> argv0;           // default: the program path
+    std::optional<std::string> argv0;  // default: the program path
 };
 
 struct RunResult {

@@ -1,0 +1,9 @@
+// dsf-dff256-dummy: a stereo DSF file to a DSDIFF file declared at
+// 11289600 Hz, whatever the input's rate.
+#include "converter.hpp"
+#include "dff_writer.hpp"
+#include "messages.hpp"
+
+int main(int argc, char** argv) {
+    return dsd::run_converter(argc, argv, {dsd::convert_text::dff256_usage, dsd::dff256_rate});
+}

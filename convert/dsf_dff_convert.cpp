@@ -1,0 +1,7 @@
+// dsf-dff-convert: a stereo DSF file to a DSDIFF file at the same rate.
+#include "converter.hpp"
+#include "messages.hpp"
+
+int main(int argc, char** argv) {
+    return dsd::run_converter(argc, argv, {dsd::convert_text::convert_usage, 0});
+}

@@ -1,0 +1,51 @@
+// The fields of a DSF header that conversion needs. All little-endian:
+//   0   "DSD "                          must match
+//   20  metadata pointer (u64)          where an ID3v2 tag starts, 0 for none
+//   52  number of channels (u32)        must be 2
+//   56  sampling frequency in Hz (u32)
+//   60  bits per sample (u32)           1: LSB first, 8: MSB first
+//   64  sample count per channel (u64)  one-bit samples, whatever the bits field
+//   72  block size per channel (u32)    must be 4096
+//   84  "data" chunk size (u64)         its 12-byte chunk header included
+//   92  sound data: 4096-byte blocks, left then right
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dsd {
+
+inline constexpr std::uint64_t dsf_sound_offset = 92;
+inline constexpr std::uint32_t dsf_block_size = 4096;
+
+struct DsfStreamInfo {
+    std::uint32_t sampling_frequency = 0;
+    std::uint32_t bits_per_sample = 0;
+    std::uint64_t sample_count = 0;
+    std::uint64_t data_size = 0;  // sound bytes: the data chunk size less its header
+    std::uint64_t metadata_pointer = 0;
+};
+
+enum class DsfHeaderError {
+    none,
+    read_failed,       // detail: the position where reading stopped
+    not_dsf,           // identifier: the four bytes read
+    wrong_channels,    // detail: the channel count
+    wrong_block_size,  // detail: the block size
+    wrong_data_size,   // detail: the data chunk size field
+};
+
+struct DsfHeaderResult {
+    DsfHeaderError error = DsfHeaderError::none;
+    std::uint64_t detail = 0;
+    std::string identifier;
+    DsfStreamInfo info;
+    // How many of the four reported values (rate, bits, sample count, data
+    // size) were read before an error, so that they are shown in order.
+    int values_read = 0;
+};
+
+// Reads and checks the header of the file open on fd.
+DsfHeaderResult read_dsf_header(int fd);
+
+}  // namespace dsd
