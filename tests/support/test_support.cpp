@@ -97,6 +97,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     }
     argv.push_back(nullptr);
 
+    // Opened before privileges are dropped: an unprivileged user may not be
+    // able to reach the build tree by its path.
+    const int program_fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out_fd, STDOUT_FILENO);
@@ -112,6 +115,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
             };
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.umask) {
+            ::umask(*options.umask);
+        }
         ::signal(SIGXFSZ, options.ignore_sigxfsz ? SIG_IGN : SIG_DFL);
         if (options.run_as) {
             const struct passwd* pw = ::getpwuid(*options.run_as);
@@ -121,9 +127,10 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                 ::_exit(125);
             }
         }
-        ::execv(program.c_str(), argv.data());
+        ::fexecve(program_fd, argv.data(), environ);
         ::_exit(127);
     }
+    ::close(program_fd);
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
 

@@ -3,6 +3,7 @@
 // the exit status.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -41,6 +42,7 @@ struct RunOptions {
     std::optional<uid_t> run_as;                   // drop to this uid (and its gid) before exec
     std::optional<std::uint64_t> file_size_limit;  // RLIMIT_FSIZE in bytes
     bool ignore_sigxfsz = false;
+    std::optional<mode_t> umask;
     std::optional<std::string> argv0;  // default: the program path
 };
 
