@@ -1,0 +1,271 @@
+// The files the tools write, read back by audio readers nobody here wrote:
+// ffprobe and ffmpeg, MediaInfo, SoX and Python's mutagen. A case skips only
+// when its reader is not installed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "dff_expect.hpp"
+#include "dsf_generator.hpp"
+#include "test_support.hpp"
+
+namespace dsd::test {
+namespace {
+
+const std::string convert = DSF_DFF_CONVERT;
+const std::string dummy = DSF_DFF256_DUMMY;
+
+std::optional<std::string> find_on_path(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+// Debian's python3-mutagen belongs to /usr/bin/python3, which need not be the
+// first python3 on PATH.
+std::optional<std::string> python_with_mutagen() {
+    std::vector<std::string> candidates{"/usr/bin/python3"};
+    if (auto other = find_on_path("python3")) {
+        candidates.push_back(*other);
+    }
+    for (const auto& python : candidates) {
+        if (file_exists(python) &&
+            run_program(python, {"-c", "import mutagen.dsdiff"}).status == 0) {
+            return python;
+        }
+    }
+    return std::nullopt;
+}
+
+#define REQUIRE_TOOL(var, name)                                                             \
+    const auto var = find_on_path(name);                                                    \
+    if (!var) {                                                                             \
+        GTEST_SKIP() << name " is not installed (Debian package: " << package(name) << ")"; \
+    }
+
+std::string package(const std::string& tool) {
+    if (tool == "ffprobe") {
+        return "ffmpeg";
+    }
+    if (tool == "soxi") {
+        return "sox";
+    }
+    return tool;
+}
+
+// "key=value" lines, as ffprobe's default writer without section wrappers
+// prints them.
+std::map<std::string, std::string> key_values(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (const auto eq = line.find('='); eq != std::string::npos) {
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return values;
+}
+
+std::string run_tool(const std::string& tool, const std::vector<std::string>& args) {
+    const auto r = run_program(tool, args);
+    EXPECT_EQ(r.status, 0) << tool << " failed: " << r.err;
+    return r.out;
+}
+
+struct Case {
+    std::string name;
+    std::uint32_t rate;
+    std::uint32_t bits;
+    std::uint64_t samples;
+    std::string title;  // empty: no tag
+    bool fixed_rate;    // converted by dsf-dff256-dummy
+};
+
+std::uint32_t declared_rate(const Case& c) {
+    return c.fixed_rate ? 11289600 : c.rate;
+}
+
+// Bytes per channel in the DFF: one per 8 samples, the last one partly fill.
+std::uint64_t frames(const Case& c) {
+    return (c.samples + 7) / 8;
+}
+
+// 1- and 8-bit inputs at each of the usual rates; sample counts that are
+// and aren't multiples of 8 and of a block; tags of odd and even length.
+const Case cases[] = {
+    {"dsd64_1bit", 2822400, 1, 100005, "", false},
+    {"dsd64_8bit_tagged", 2822400, 8, 70001, "Track one", false},
+    {"dsd128_1bit_tagged", 5644800, 1, 200003, "Zweiter Titel", false},
+    {"dsd256_1bit", 11289600, 1, 400000, "", false},
+    {"dsd256_8bit", 11289600, 8, 300007, "", false},
+    {"dummy256_tagged", 2822400, 1, 90001, "Dummy", true},
+};
+
+class Interop : public ::testing::Test {
+  protected:
+    // Every case converted once for the whole suite.
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        for (const auto& c : cases) {
+            testgen::DsfSpec spec;
+            spec.sampling_frequency = c.rate;
+            spec.bits_per_sample = c.bits;
+            spec.sample_count = c.samples;
+            if (!c.title.empty()) {
+                spec.id3_tag = testgen::make_id3v2_tag(c.title, c.bits == 8 ? 4 : 3);
+            }
+            write_file(dsf(c), testgen::make_dsf(spec));
+            const auto r = run_program(c.fixed_rate ? dummy : convert, {dsf(c), dff(c)});
+            ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::string dsf(const Case& c) { return *dir_ / (c.name + ".dsf"); }
+    static std::string dff(const Case& c) { return *dir_ / (c.name + ".dff"); }
+
+    static TempDir* dir_;
+};
+
+TempDir* Interop::dir_ = nullptr;
+
+TEST_F(Interop, FfprobeReadsEveryDffAsDsdiff) {
+    REQUIRE_TOOL(ffprobe, "ffprobe");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // ffmpeg reads DSDIFF with its IFF demuxer and "dsd_msbf" decoder,
+        // and counts DSD streams in bytes per channel: its sample rate is
+        // the bit rate / 8 and a duration unit is one byte (8 samples).
+        auto v = key_values(run_tool(*ffprobe, {"-v", "error", "-show_entries",
+                                                "stream=codec_name,channels,sample_rate,duration_ts"
+                                                ":format=format_name",
+                                                "-of", "default=nw=1", dff(c)}));
+        EXPECT_EQ(v["format_name"], "iff");
+        EXPECT_EQ(v["codec_name"], "dsd_msbf");
+        EXPECT_EQ(v["channels"], "2");
+        EXPECT_EQ(v["sample_rate"], std::to_string(declared_rate(c) / 8));
+        // Its header-based duration is measured from the start of the sound
+        // to the end of the file, so a trailing tag chunk lengthens it; the
+        // packets it actually reads are what count.
+        if (c.title.empty()) {
+            EXPECT_EQ(v["duration_ts"], std::to_string(frames(c)));
+        }
+        const std::string packets =
+            run_tool(*ffprobe, {"-v", "error", "-show_entries", "packet=duration", "-of",
+                                "default=nw=1:nk=1", dff(c)});
+        std::istringstream in(packets);
+        std::uint64_t total = 0;
+        for (std::uint64_t d = 0; in >> d;) {
+            total += d;
+        }
+        EXPECT_EQ(total, frames(c));
+    }
+}
+
+TEST_F(Interop, MediaInfoReadsEveryDffAsDsdiff) {
+    REQUIRE_TOOL(mediainfo, "mediainfo");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = run_tool(*mediainfo, {"--Inform=General;%Format%", dff(c)});
+        EXPECT_EQ(out, "DSDIFF\n");
+        std::istringstream audio(
+            run_tool(*mediainfo,
+                     {"--Inform=Audio;%Format%|%Channel(s)%|%SamplingRate%|%Duration%", dff(c)}));
+        std::string format, channels, rate;
+        double duration_ms = 0;
+        std::getline(audio, format, '|');
+        std::getline(audio, channels, '|');
+        std::getline(audio, rate, '|');
+        audio >> duration_ms;
+        EXPECT_EQ(format, "DSD");
+        EXPECT_EQ(channels, "2");
+        EXPECT_EQ(rate, std::to_string(declared_rate(c)));
+        // MediaInfo prints milliseconds with three decimals: allow one byte
+        // of samples plus half its last digit.
+        const double expected_ms = 1000.0 * static_cast<double>(c.samples) / declared_rate(c);
+        EXPECT_NEAR(duration_ms, expected_ms, 1000.0 * 8 / declared_rate(c) + 0.0005);
+    }
+}
+
+TEST_F(Interop, MutagenReadsEveryDffAndItsTitle) {
+    const auto python = python_with_mutagen();
+    if (!python) {
+        GTEST_SKIP() << "Python's mutagen is not installed (Debian package: python3-mutagen)";
+    }
+    const std::string script =
+        "import sys, mutagen\n"
+        "for name in sys.argv[1:]:\n"
+        "    f = mutagen.File(name)\n"
+        "    title = f.tags['TIT2'].text[0] if f.tags is not None and 'TIT2' in f.tags else '-'\n"
+        "    print(type(f).__name__, f.info.channels, f.info.sample_rate, repr(f.info.length),"
+        " title)\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::istringstream out(run_tool(*python, {"-c", script, dsf(c), dff(c)}));
+        std::string dsf_type, dsf_title, type, title;
+        unsigned dsf_channels = 0, channels = 0;
+        std::uint64_t dsf_rate = 0, rate = 0;
+        double dsf_length = 0, length = 0;
+        out >> dsf_type >> dsf_channels >> dsf_rate >> dsf_length;
+        out >> std::ws;
+        std::getline(out, dsf_title);
+        out >> type >> channels >> rate >> length;
+        out >> std::ws;
+        std::getline(out, title);
+        EXPECT_EQ(dsf_type, "DSF");
+        EXPECT_EQ(type, "DSDIFF");
+        EXPECT_EQ(channels, 2u);
+        EXPECT_EQ(rate, declared_rate(c));
+        EXPECT_NEAR(length, static_cast<double>(c.samples) / declared_rate(c),
+                    8.0 / declared_rate(c));
+        EXPECT_EQ(dsf_title, c.title.empty() ? "-" : c.title);
+        EXPECT_EQ(title, dsf_title);
+    }
+}
+
+// Raw 32-bit stereo PCM as ffmpeg decodes the file.
+std::string decode(const std::string& ffmpeg, const std::string& file) {
+    return run_tool(ffmpeg, {"-v", "error", "-i", file, "-f", "s32le", "-c:a", "pcm_s32le", "-"});
+}
+
+TEST_F(Interop, FfmpegDecodesDsfAndDffToTheSamePcm) {
+    REQUIRE_TOOL(ffmpeg, "ffmpeg");
+    // ffmpeg's DSD decoders make one PCM frame (a sample per channel) of each
+    // byte per channel, i.e. of 8 one-bit samples, with a filter over the
+    // last 16 bytes whose history starts in a state of the decoder's own: the
+    // LSB-first planar (DSF) and MSB-first interleaved (DFF) decoders differ
+    // in their first frames. From the 17th frame on, the output depends on
+    // the input alone.
+    constexpr std::size_t frame_bytes = 2 * 4;
+    constexpr std::size_t skipped = 16 * frame_bytes;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string from_dsf = decode(*ffmpeg, dsf(c));
+        const std::string from_dff = decode(*ffmpeg, dff(c));
+        // The DFF holds every byte a sample falls in; ffmpeg's DSF reader
+        // stops at the last whole byte of the sample count.
+        EXPECT_EQ(from_dff.size(), frames(c) * frame_bytes);
+        EXPECT_EQ(from_dsf.size(), c.samples / 8 * frame_bytes);
+        ASSERT_GT(from_dsf.size(), skipped + 1000 * frame_bytes);
+        const std::size_t common = std::min(from_dsf.size(), from_dff.size());
+        EXPECT_TRUE(
+            from_dsf.compare(skipped, common - skipped, from_dff, skipped, common - skipped) == 0);
+        // A real signal, not silence on both sides.
+        EXPECT_NE(from_dff.substr(skipped, 4000), std::string(4000, '\0'));
+    }
+}
+
+}  // namespace
+}  // namespace dsd::test
