@@ -111,7 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint64_t tag_length = tag ? tag->length : 0;
     const std::uint64_t tag_chunk = tag ? 12 + tag_length + (tag_length & 1) : 0;
     require(dff.size() == 130 + sound + tag_chunk);
-    const auto head = dsd::make_dff_header(rate, sound, tag_length);
+    // The fixed header, with both sizes and the rate in place.
+    auto head = dsd::DffHeaderTemplate;
+    for (int i = 0; i < 8; ++i) {
+        head[4 + i] = static_cast<std::uint8_t>((dff.size() - 12) >> (56 - 8 * i));
+        head[122 + i] = static_cast<std::uint8_t>(sound >> (56 - 8 * i));
+    }
+    for (int i = 0; i < 4; ++i) {
+        head[60 + i] = static_cast<std::uint8_t>(rate >> (24 - 8 * i));
+    }
     require(std::memcmp(dff.data(), head.data(), head.size()) == 0);
     const bool lsb_first = info.bits_per_sample == 1;
     for (std::uint64_t i = 0; i < per_channel; ++i) {
