@@ -3,7 +3,6 @@
 #include <array>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "byte_order.hpp"
 #include "file_io.hpp"
@@ -13,11 +12,6 @@ namespace dsd::rate {
 namespace {
 
 using Id = std::array<std::uint8_t, 4>;
-
-bool id_is(std::span<const std::uint8_t> bytes, std::string_view id) {
-    return bytes.size() >= 4 &&
-           std::string_view(reinterpret_cast<const char*>(bytes.data()), 4) == id;
-}
 
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
 
@@ -70,13 +64,13 @@ DffRateField walk_sound_properties(const ByteSource& source, std::uint64_t begin
         if (const Step step = read_chunk_header(source, pos, end, chunk); step != Step::ok) {
             return from_step(step);
         }
-        if (id_is(chunk.id, "FS  ")) {
+        if (has_id(chunk.id, "FS  ")) {
             // A second rate chunk would leave the file contradicting itself.
             if (chunk.size != 4 || rate_offset) {
                 return finding(DffFinding::not_dff);
             }
             rate_offset = chunk.body;
-        } else if (id_is(chunk.id, "CMPR")) {
+        } else if (has_id(chunk.id, "CMPR")) {
             if (chunk.size < 4) {
                 return finding(DffFinding::not_dff);
             }
@@ -84,7 +78,7 @@ DffRateField walk_sound_properties(const ByteSource& source, std::uint64_t begin
             if (!source.read_exact(chunk.body, type)) {
                 return finding(DffFinding::unreadable);
             }
-            dst = id_is(type, "DST ");
+            dst = has_id(type, "DST ");
         }
         pos = chunk.next;
     }
@@ -113,7 +107,7 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
         return finding(DffFinding::unreadable);
     }
     const std::uint64_t form_size = load_be64(std::span(form).subspan(4, 8));
-    if (!id_is(form, "FRM8") || !id_is(std::span(form).subspan(12), "DSD ") || form_size < 4 ||
+    if (!has_id(form, "FRM8") || !has_id(std::span(form).subspan(12), "DSD ") || form_size < 4 ||
         form_size > source.size - 12) {
         // A form that runs past the end is a truncated file; one still at
         // size 0 was never finished.
@@ -125,12 +119,12 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
         if (const Step step = read_chunk_header(source, pos, form_end, chunk); step != Step::ok) {
             return from_step(step);
         }
-        if (id_is(chunk.id, "PROP") && chunk.size >= 4) {
+        if (has_id(chunk.id, "PROP") && chunk.size >= 4) {
             Id type{};
             if (!source.read_exact(chunk.body, type)) {
                 return finding(DffFinding::unreadable);
             }
-            if (id_is(type, "SND ")) {
+            if (has_id(type, "SND ")) {
                 return walk_sound_properties(source, chunk.body + 4, chunk.body + chunk.size);
             }
         }

@@ -3,9 +3,11 @@
 // one file's rewrite, and the write of a changed field.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <string_view>
 
 namespace dsd::rate {
 
@@ -20,6 +22,13 @@ struct ByteSource {
 ByteSource file_source(int fd, std::uint64_t size);
 // The span must outlive the source.
 ByteSource memory_source(std::span<const std::uint8_t> bytes);
+
+// True when the span starts with the four-character chunk identifier `id`.
+inline bool has_id(std::span<const std::uint8_t> bytes, std::string_view id) {
+    return bytes.size() >= 4 && id.size() == 4 &&
+           std::equal(id.begin(), id.end(), bytes.begin(),
+                      [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+}
 
 enum class RewriteOutcome {
     rewritten,

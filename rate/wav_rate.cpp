@@ -4,7 +4,6 @@
 #include <array>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "byte_order.hpp"
 #include "file_io.hpp"
@@ -12,11 +11,6 @@
 namespace dsd::rate {
 
 namespace {
-
-bool id_is(std::span<const std::uint8_t> bytes, std::string_view id) {
-    return bytes.size() >= 4 &&
-           std::string_view(reinterpret_cast<const char*>(bytes.data()), 4) == id;
-}
 
 constexpr std::uint64_t chunk_header_size = 8;  // id + 32-bit size
 constexpr std::uint32_t size_in_ds64 = 0xFFFFFFFF;
@@ -51,7 +45,7 @@ Lookup ds64_size(const ByteSource& source, const Ds64& ds64, std::span<const std
     if (ds64.size < 16) {
         return Lookup::absent;
     }
-    if (id_is(id, "data")) {
+    if (has_id(id, "data")) {
         std::array<std::uint8_t, 8> raw{};
         if (!source.read_exact(ds64.body + 8, raw)) {
             return Lookup::unreadable;
@@ -127,8 +121,8 @@ WavFormatFields locate_wav_format(const ByteSource& source) {
     if (!source.read_exact(0, riff)) {
         return finding(WavFinding::unreadable);
     }
-    const bool rf64 = id_is(riff, "RF64") || id_is(riff, "BW64");
-    if (!(rf64 || id_is(riff, "RIFF")) || !id_is(std::span(riff).subspan(8), "WAVE")) {
+    const bool rf64 = has_id(riff, "RF64") || has_id(riff, "BW64");
+    if (!(rf64 || has_id(riff, "RIFF")) || !has_id(std::span(riff).subspan(8), "WAVE")) {
         return finding(WavFinding::not_wav);
     }
 
@@ -151,10 +145,10 @@ WavFormatFields locate_wav_format(const ByteSource& source) {
             // Runs past the end of the file: nothing after it can be found.
             break;
         }
-        if (id_is(id, "fmt ")) {
+        if (has_id(id, "fmt ")) {
             return read_format(source, body, size);
         }
-        if (rf64 && id_is(id, "ds64") && !ds64) {
+        if (rf64 && has_id(id, "ds64") && !ds64) {
             ds64 = Ds64{body, size};
         }
         pos = body + size + (size & 1);
