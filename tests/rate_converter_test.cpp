@@ -39,5 +39,35 @@ TEST(ConvertedDff, EachDffToolChangesOnlyTheRateBytes) {
     }
 }
 
+// Tags stay where readers find them after a relabel.
+TEST(ConvertedDff, TaggedFileKeepsItsTagWhenRelabelled) {
+    TempDir dir;
+    testgen::DsfSpec spec;
+    spec.sample_count = 2 * 4096 * 8 + 3;
+    spec.id3_tag = testgen::make_id3v2_tag("Relabelled", 3, 45);
+    write_file(dir / "in.dsf", testgen::make_dsf(spec));
+    ASSERT_EQ(run_program(DSF_DFF_CONVERT, {dir / "in.dsf", dir / "t.dff"}).status, 0);
+    const Bytes before = read_file(dir / "t.dff");
+    const auto r = run_program(DFF_RATE_SET_128, {dir / "t.dff"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    Bytes expected = before;
+    expected[61] = 0x56;
+    expected[62] = 0x22;
+    EXPECT_EQ(read_file(dir / "t.dff"), expected);
+
+    const std::string python = "/usr/bin/python3";
+    if (!file_exists(python) || run_program(python, {"-c", "import mutagen.dsdiff"}).status != 0) {
+        GTEST_SKIP() << "reading the tag back needs Python's mutagen (python3-mutagen)";
+    }
+    const auto read = run_program(python, {"-c",
+                                           "import sys, mutagen\n"
+                                           "f = mutagen.File(sys.argv[1])\n"
+                                           "print(f.info.sample_rate, f.tags['TIT2'])\n",
+                                           dir / "t.dff"});
+    EXPECT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.out, "5644800 Relabelled\n");
+}
+
 }  // namespace
 }  // namespace dsd::test
