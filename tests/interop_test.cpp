@@ -9,15 +9,21 @@
 #include <map>
 #include <sstream>
 
+#include "dff_builder.hpp"
 #include "dff_expect.hpp"
 #include "dsf_generator.hpp"
 #include "test_support.hpp"
+#include "wav_builder.hpp"
 
 namespace dsd::test {
 namespace {
 
 const std::string convert = DSF_DFF_CONVERT;
 const std::string dummy = DSF_DFF256_DUMMY;
+const std::string dff_rate_set_64 = DFF_RATE_SET_64;
+const std::string dff_rate_set_128 = DFF_RATE_SET_128;
+const std::string dff_rate_set_256 = DFF_RATE_SET_256;
+const std::string wav_rate_set = WAV_RATE_SET;
 
 std::optional<std::string> find_on_path(const std::string& name) {
     const char* path = std::getenv("PATH");
@@ -264,6 +270,87 @@ TEST_F(Interop, FfmpegDecodesDsfAndDffToTheSamePcm) {
             from_dsf.compare(skipped, common - skipped, from_dff, skipped, common - skipped) == 0);
         // A real signal, not silence on both sides.
         EXPECT_NE(from_dff.substr(skipped, 4000), std::string(4000, '\0'));
+    }
+}
+
+TEST_F(Interop, FfprobeSeesTheRateEachDffRewriterSets) {
+    REQUIRE_TOOL(ffprobe, "ffprobe");
+    const std::pair<std::string, std::uint32_t> rewriters[] = {
+        {dff_rate_set_64, 2822400}, {dff_rate_set_128, 5644800}, {dff_rate_set_256, 11289600}};
+    for (const auto& c : {cases[0], cases[2]}) {
+        for (const auto& [program, target] : rewriters) {
+            SCOPED_TRACE(c.name + " relabelled at " + std::to_string(target));
+            const std::string copy = *dir_ / "relabelled.dff";
+            write_file(copy, read_file(dff(c)));
+            const auto r = run_program(program, {copy});
+            ASSERT_EQ(r.status, 0) << r.out;
+            auto v = key_values(run_tool(
+                *ffprobe, {"-v", "error", "-show_entries", "stream=codec_name,channels,sample_rate",
+                           "-of", "default=nw=1", copy}));
+            EXPECT_EQ(v["codec_name"], "dsd_msbf");
+            EXPECT_EQ(v["channels"], "2");
+            EXPECT_EQ(v["sample_rate"], std::to_string(target / 8));
+        }
+    }
+}
+
+// 16- and 24-bit stereo WAVs at 48000 Hz, one of them with an odd-length
+// JUNK chunk before its format, and the same after wav-rate-set.
+class WavInterop : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const testgen::Bytes samples = testgen::pattern_bytes(4800 * 6, 7);
+        write_file(dir / "canonical24.wav", testgen::canonical_wav({1, 2, 48000, 24}, samples));
+        write_file(
+            dir / "junk16.wav",
+            testgen::wav_file({testgen::riff_chunk("JUNK", Bytes(27, 0x20)),
+                               testgen::riff_chunk("fmt ", testgen::fmt_body({1, 2, 48000, 16})),
+                               testgen::riff_chunk("data", samples)}));
+    }
+    struct Wav {
+        std::string name;
+        std::string raw_format;  // ffmpeg's raw PCM format of the file's samples
+    };
+    const std::vector<Wav> wavs{{"canonical24.wav", "s24le"}, {"junk16.wav", "s16le"}};
+    TempDir dir;
+};
+
+TEST_F(WavInterop, FfprobeSees44100HzAndTheSameSamples) {
+    REQUIRE_TOOL(ffprobe, "ffprobe");
+    REQUIRE_TOOL(ffmpeg, "ffmpeg");
+    for (const auto& w : wavs) {
+        SCOPED_TRACE(w.name);
+        const std::string file = dir / w.name;
+        const auto pcm = [&] {
+            return run_tool(*ffmpeg, {"-v", "error", "-i", file, "-f", w.raw_format, "-c:a",
+                                      "pcm_" + w.raw_format, "-"});
+        };
+        const std::string before = pcm();
+        ASSERT_EQ(run_program(wav_rate_set, {file}).status, 0);
+        auto v = key_values(
+            run_tool(*ffprobe, {"-v", "error", "-show_entries", "stream=sample_rate,channels",
+                                "-of", "default=nw=1", file}));
+        EXPECT_EQ(v["sample_rate"], "44100");
+        EXPECT_EQ(v["channels"], "2");
+        EXPECT_EQ(pcm(), before);
+        EXPECT_EQ(before.size(), 4800u * 6);
+    }
+}
+
+TEST_F(WavInterop, SoxiSees44100HzAndSoxTheSameSamples) {
+    REQUIRE_TOOL(soxi, "soxi");
+    REQUIRE_TOOL(sox, "sox");
+    for (const auto& w : wavs) {
+        SCOPED_TRACE(w.name);
+        const std::string file = dir / w.name;
+        const auto raw = [&] { return run_tool(*sox, {file, "-t", "raw", "-"}); };
+        const std::string before = raw();
+        EXPECT_EQ(run_tool(*soxi, {"-r", file}), "48000\n");
+        ASSERT_EQ(run_program(wav_rate_set, {file}).status, 0);
+        EXPECT_EQ(run_tool(*soxi, {"-r", file}), "44100\n");
+        EXPECT_EQ(run_tool(*soxi, {"-c", file}), "2\n");
+        EXPECT_EQ(raw(), before);
+        EXPECT_EQ(before.size(), 4800u * 6);
     }
 }
 

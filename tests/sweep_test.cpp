@@ -4,16 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
+#include "dff_builder.hpp"
 #include "dff_expect.hpp"
 #include "dsf_generator.hpp"
 #include "test_support.hpp"
+#include "wav_builder.hpp"
 
 namespace dsd::test {
 namespace {
 
 const std::string convert = DSF_DFF_CONVERT;
+const std::string dff_rate_set_128 = DFF_RATE_SET_128;
+const std::string dff_rate_set_256 = DFF_RATE_SET_256;
+const std::string wav_rate_set = WAV_RATE_SET;
 
 struct Outcome {
     int status = 0;
@@ -197,6 +203,218 @@ TEST_F(Sweep, EveryCorruptedHeaderByteEndsCleanly) {
             bad[at] = value;
             EXPECT_TRUE(converts_as_expected(
                 bad, "byte " + std::to_string(at) + " set to " + std::to_string(value)));
+        }
+    }
+}
+
+// The rewriters on prefixes and damaged headers: one message naming the file
+// and status 1, or a silent rewrite of the rate field alone; never a longer
+// file, never a changed byte outside the field.
+class RewriterSweep : public ::testing::Test {
+  protected:
+    struct Run {
+        RunResult result;
+        Bytes after;
+    };
+    Run run_on(const std::string& program, const std::string& name, const Bytes& input) {
+        write_file(dir / name, input);
+        RunOptions options;
+        options.cwd = dir.path();
+        Run run{run_program(program, {name}, options), read_file(dir / name)};
+        std::filesystem::remove(dir / name);
+        return run;
+    }
+    TempDir dir;
+};
+
+std::string describe(const RunResult& r) {
+    return "status " + std::to_string(r.status) + "\nstdout:\n" + r.out + "stderr:\n" + r.err;
+}
+
+::testing::AssertionResult rejected(const RunResult& r, const Bytes& input, const Bytes& after,
+                                    const std::string& message) {
+    if (r.status != 1 || r.out != message || !r.err.empty()) {
+        return ::testing::AssertionFailure()
+               << "expected status 1 and " << message << "got " << describe(r);
+    }
+    if (after != input) {
+        return ::testing::AssertionFailure() << "the rejected file changed";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult rewritten(const RunResult& r, const Bytes& expected,
+                                     const Bytes& after) {
+    if (r.status != 0 || !r.out.empty() || !r.err.empty()) {
+        return ::testing::AssertionFailure() << "expected a silent rewrite, got " << describe(r);
+    }
+    if (after != expected) {
+        return ::testing::AssertionFailure() << "wrong bytes after the rewrite";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(RewriterSweep, EveryPrefixOfADffIsNotADff) {
+    // A converter's DFF with a tag of odd length: the form size runs past the
+    // end of every shorter file.
+    testgen::DsfSpec spec;
+    spec.sample_count = 100;
+    spec.id3_tag = testgen::make_id3v2_tag("Cut", 3, 23);
+    const Bytes dff = expected_dff(testgen::make_dsf(spec), 2822400, *spec.id3_tag);
+    for (std::size_t n = 0; n < dff.size(); ++n) {
+        const Bytes prefix(dff.begin(), dff.begin() + static_cast<std::ptrdiff_t>(n));
+        const auto [r, after] = run_on(dff_rate_set_128, "cut.dff", prefix);
+        EXPECT_TRUE(rejected(r, prefix, after, "Usage: Not a 'DFF' file. cut.dff\n"))
+            << "prefix of " << n << " bytes";
+    }
+    Bytes relabelled = dff;
+    put_be(relabelled, 60, 5644800, 4);
+    const auto [r, after] = run_on(dff_rate_set_128, "whole.dff", dff);
+    EXPECT_TRUE(rewritten(r, relabelled, after));
+}
+
+// Where a WAV's samples-per-second field is, for a file holding the whole
+// "fmt " chunk that starts at `fmt`.
+TEST_F(RewriterSweep, EveryPrefixOfAWavHeaderEndsCleanly) {
+    const testgen::WavFormat format{1, 2, 48000, 24};
+    const Bytes samples = testgen::pattern_bytes(60);
+    // The canonical layout, and an RF64 file whose "fmt " follows a ds64 and
+    // a JUNK chunk of odd length.
+    struct Layout {
+        std::string name;
+        Bytes wav;
+    };
+    const Layout layouts[] = {
+        {"canonical", testgen::canonical_wav(format, samples)},
+        {"rf64", testgen::wav_file({testgen::riff_chunk("ds64", testgen::ds64_body(0, 60, 10)),
+                                    testgen::riff_chunk("JUNK", Bytes(27, 0)),
+                                    testgen::riff_chunk("fmt ", testgen::fmt_body(format)),
+                                    testgen::riff_chunk("data", samples)},
+                                   "RF64", 0xFFFFFFFF)},
+    };
+    for (const auto& [name, wav] : layouts) {
+        const std::string text(wav.begin(), wav.end());
+        const std::size_t fmt = text.find("fmt ");
+        ASSERT_NE(fmt, std::string::npos);
+        const std::size_t fmt_end = fmt + 8 + 16;
+        for (std::size_t n = 0; n <= wav.size(); ++n) {
+            SCOPED_TRACE(name + " prefix of " + std::to_string(n) + " bytes");
+            const Bytes prefix(wav.begin(), wav.begin() + static_cast<std::ptrdiff_t>(n));
+            const auto [r, after] = run_on(wav_rate_set, "cut.wav", prefix);
+            if (n < fmt_end) {
+                EXPECT_TRUE(rejected(r, prefix, after, "Usage: Not a 'WAV' file. cut.wav\n"));
+            } else {
+                // Whatever follows the format is not needed to relabel it.
+                Bytes expected = prefix;
+                put_le(expected, fmt + 12, 44100, 4);
+                put_le(expected, fmt + 16, 44100 * 6, 4);
+                EXPECT_TRUE(rewritten(r, expected, after));
+            }
+        }
+    }
+}
+
+std::uint64_t be(const Bytes& b, std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i) {
+        v = v << 8 | b[at + static_cast<std::size_t>(i)];
+    }
+    return v;
+}
+
+// Bytes of `after` that differ from `before`, as offsets.
+std::vector<std::size_t> changed(const Bytes& before, const Bytes& after) {
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < std::min(before.size(), after.size()); ++i) {
+        if (before[i] != after[i]) {
+            at.push_back(i);
+        }
+    }
+    return at;
+}
+
+TEST_F(RewriterSweep, EveryCorruptedDffHeaderByteEndsCleanly) {
+    testgen::DsfSpec spec;
+    spec.sample_count = 64;
+    const Bytes dff = expected_dff(testgen::make_dsf(spec), 2822400);
+    const std::set<std::string> messages = {"Usage: Not a 'DFF' file. bad.dff\n",
+                                            "Usage: DST compressed, rate not changed. bad.dff\n"};
+    for (std::size_t at = 0; at < 130; ++at) {
+        for (const std::uint8_t value :
+             {std::uint8_t{0x00}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(dff[at] ^ 0x01)}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(value));
+            Bytes bad = dff;
+            bad[at] = value;
+            const auto [r, after] = run_on(dff_rate_set_256, "bad.dff", bad);
+            EXPECT_EQ(r.err, "");
+            ASSERT_EQ(after.size(), bad.size());
+            if (r.status == 0) {
+                // Only the value of an "FS  " chunk of size 4 may change.
+                EXPECT_EQ(r.out, "");
+                const auto diff = changed(bad, after);
+                ASSERT_FALSE(diff.empty());
+                ASSERT_LE(diff.back() - diff.front(), 3u);
+                bool in_an_fs_chunk = false;
+                for (std::size_t f = std::max<std::size_t>(diff.back(), 15) - 3; f <= diff.front();
+                     ++f) {
+                    const Bytes chunk_header(bad.begin() + static_cast<std::ptrdiff_t>(f - 12),
+                                             bad.begin() + static_cast<std::ptrdiff_t>(f));
+                    if (chunk_header == Bytes{'F', 'S', ' ', ' ', 0, 0, 0, 0, 0, 0, 0, 4}) {
+                        in_an_fs_chunk = true;
+                        EXPECT_EQ(be(after, f, 4), 11289600u);
+                    }
+                }
+                EXPECT_TRUE(in_an_fs_chunk);
+            } else {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_TRUE(messages.count(r.out)) << r.out;
+                EXPECT_EQ(after, bad);
+            }
+        }
+    }
+}
+
+TEST_F(RewriterSweep, EveryCorruptedWavHeaderByteEndsCleanly) {
+    const Bytes wav =
+        testgen::wav_file({testgen::riff_chunk("JUNK", Bytes(5, 0)),
+                           testgen::riff_chunk("fmt ", testgen::fmt_body({1, 2, 48000, 16})),
+                           testgen::riff_chunk("data", testgen::pattern_bytes(40))});
+    const std::size_t fmt = std::string(wav.begin(), wav.end()).find("fmt ");
+    const std::set<std::string> messages = {"Usage: Not a 'WAV' file. bad.wav\n",
+                                            "Usage: Not PCM, rate not changed. bad.wav\n"};
+    for (std::size_t at = 0; at < fmt + 24; ++at) {
+        for (const std::uint8_t value :
+             {std::uint8_t{0x00}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(wav[at] ^ 0x01)}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + " set to " + std::to_string(value));
+            Bytes bad = wav;
+            bad[at] = value;
+            const auto [r, after] = run_on(wav_rate_set, "bad.wav", bad);
+            EXPECT_EQ(r.err, "");
+            ASSERT_EQ(after.size(), bad.size());
+            if (r.status == 0) {
+                // Rate and byte rate of a "fmt " chunk, consistent with its
+                // block align; nothing else.
+                EXPECT_EQ(r.out, "");
+                const auto diff = changed(bad, after);
+                if (diff.empty()) {
+                    continue;  // already 44100 with a matching byte rate
+                }
+                bool inside_a_fmt = false;
+                for (std::size_t f = 0; f + 24 <= bad.size(); ++f) {
+                    if (std::equal(bad.begin() + static_cast<std::ptrdiff_t>(f),
+                                   bad.begin() + static_cast<std::ptrdiff_t>(f + 4), "fmt ") &&
+                        diff.front() >= f + 12 && diff.back() < f + 20) {
+                        inside_a_fmt = true;
+                        EXPECT_EQ(le(after, f + 12, 4), 44100u);
+                        EXPECT_EQ(le(after, f + 16, 4), 44100u * le(bad, f + 20, 2));
+                    }
+                }
+                EXPECT_TRUE(inside_a_fmt);
+            } else {
+                EXPECT_EQ(r.status, 1);
+                EXPECT_TRUE(messages.count(r.out)) << r.out;
+                EXPECT_EQ(after, bad);
+            }
         }
     }
 }
