@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "dff_builder.hpp"
 #include "dsf_generator.hpp"
+#include "wav_builder.hpp"
 
 namespace {
 
@@ -20,8 +22,10 @@ bool save(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
     return static_cast<bool>(out.flush());
 }
 
-std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dsf_seeds() {
-    std::vector<std::pair<std::string, std::vector<std::uint8_t>>> seeds;
+using Seeds = std::vector<std::pair<std::string, std::vector<std::uint8_t>>>;
+
+Seeds dsf_seeds() {
+    Seeds seeds;
     const auto add = [&](const std::string& name, DsfSpec spec) {
         seeds.emplace_back(name, dsd::testgen::make_dsf(spec));
     };
@@ -44,6 +48,49 @@ std::vector<std::pair<std::string, std::vector<std::uint8_t>>> dsf_seeds() {
     return seeds;
 }
 
+Seeds dff_seeds() {
+    using namespace dsd::testgen;
+    const Bytes sound = pattern_bytes(64);
+    const Bytes dst_frames = dff_chunk("DST ", pattern_bytes(16));
+    return {
+        {"converter", converter_dff_file(2822400, sound)},
+        {"fs_last_extra_chunks",
+         dff_form(
+             {dff_fver(), dff_chunk("COMT", pattern_bytes(7)),
+              dff_prop({dff_chnl_stereo(), dff_cmpr("DSD ", "not compressed"), dff_fs(5644800)}),
+              dff_chunk("DSD ", sound)})},
+        {"dst", dff_form({dff_fver(),
+                          dff_prop({dff_fs(2822400), dff_chnl_stereo(), dff_cmpr("DST ", "DST")}),
+                          dst_frames})},
+        {"other_prop_first", dff_form({dff_prop({dff_chunk("ABCD", pattern_bytes(3))}, "ANY "),
+                                       dff_prop({dff_fs(11289600)}), dff_chunk("DSD ", sound)})},
+    };
+}
+
+Seeds wav_seeds() {
+    using namespace dsd::testgen;
+    const Bytes samples = pattern_bytes(48);
+    const WavFormat f24{1, 2, 48000, 24};
+    return {
+        {"canonical24", canonical_wav(f24, samples)},
+        {"canonical16", canonical_wav({1, 2, 96000, 16}, samples)},
+        {"junk27", wav_file({riff_chunk("JUNK", Bytes(27, 0)), riff_chunk("fmt ", fmt_body(f24)),
+                             riff_chunk("data", samples)})},
+        {"float",
+         wav_file({riff_chunk("fmt ", fmt_body({3, 2, 44100, 32})), riff_chunk("data", samples)})},
+        {"extensible",
+         wav_file({riff_chunk("fmt ", fmt_extensible_body(f24, 1)), riff_chunk("data", samples)})},
+        {"not_pcm",
+         wav_file({riff_chunk("fmt ", fmt_body({2, 2, 44100, 4})), riff_chunk("data", samples)})},
+        {"rf64",
+         wav_file({riff_chunk("ds64", ds64_body(0, 48, 8, {{"bext", 10}})),
+                   riff_chunk("bext", Bytes(10, 0x41), 0xFFFFFFFF),
+                   riff_chunk("fmt ", fmt_body(f24)), riff_chunk("data", samples, 0xFFFFFFFF)},
+                  "RF64", 0xFFFFFFFF)},
+        {"bw64_no_fmt", wav_file({riff_chunk("data", samples)}, "BW64")},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,8 +99,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const fs::path root = argv[1];
-    const std::pair<std::string, decltype(dsf_seeds())> corpora[] = {
+    const std::pair<std::string, Seeds> corpora[] = {
         {"dsf", dsf_seeds()},
+        {"dff", dff_seeds()},
+        {"wav", wav_seeds()},
     };
     for (const auto& [corpus, seeds] : corpora) {
         std::error_code ec;
