@@ -47,7 +47,8 @@ inline std::vector<std::uint8_t> expected_dff(const std::vector<std::uint8_t>& d
     const std::uint64_t samples = le(dsf, 64, 8);
     const std::uint64_t data = le(dsf, 84, 8) - 12;
     const bool lsb_first = le(dsf, 60, 4) == 1;
-    const std::uint64_t per_channel = std::min((samples + 7) / 8, data / 2);
+    // Rounded up without wrapping: counts go up to 2^64 - 1.
+    const std::uint64_t per_channel = std::min(samples / 8 + (samples % 8 != 0), data / 2);
 
     std::vector<std::uint8_t> h(130, 0);
     auto put = [&](std::size_t at, const std::string& text) {
