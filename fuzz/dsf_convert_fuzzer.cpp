@@ -97,7 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Whole block pairs are read up to the one holding the last byte kept.
     const std::uint64_t sound = dsd::dff_sound_bytes(info);
     const std::uint64_t per_channel = sound / 2;
-    require(per_channel == std::min((info.sample_count + 7) / 8, info.data_size / 2));
+    // Counts up to 2^64 - 1: rounding up must not wrap.
+    const std::uint64_t bytes_for_samples = info.sample_count / 8 + (info.sample_count % 8 != 0);
+    require(per_channel == std::min(bytes_for_samples, info.data_size / 2));
     const std::uint64_t pairs = (per_channel + 4095) / 4096;
     const bool complete = pairs <= (size - 92) / 8192;
     if (!complete) {

@@ -112,7 +112,7 @@ Outcome expected_conversion(const Bytes& dsf) {
     }
     o.out += "DSD Data size <" + std::to_string(chunk - 12) + ">\n";
     // Whole block pairs are read, up to the one holding the last sample.
-    const std::uint64_t per_channel = std::min((samples + 7) / 8, (chunk - 12) / 2);
+    const std::uint64_t per_channel = std::min(samples / 8 + (samples % 8 != 0), (chunk - 12) / 2);
     const std::uint64_t pairs = (per_channel + 4095) / 4096;
     if (size < 92 + pairs * 8192) {
         o.err = " read error : " + std::to_string(size) + "\n";
@@ -204,6 +204,29 @@ TEST_F(Sweep, EveryCorruptedHeaderByteEndsCleanly) {
             EXPECT_TRUE(converts_as_expected(
                 bad, "byte " + std::to_string(at) + " set to " + std::to_string(value)));
         }
+    }
+}
+
+// Sample counts just under 2^64 need every byte they name: the data chunk
+// bounds the sound, and a file that lacks it is a read error, not an empty
+// conversion. (A count that wrapped when rounded up to whole bytes once made
+// the fuzzer's own check fail on a header-only file like the first case.)
+TEST_F(Sweep, SampleCountsNearTwoToThe64) {
+    testgen::DsfSpec spec;
+    spec.sample_count = 2 * 32768;
+    const Bytes dsf = testgen::make_dsf(spec);
+    for (const std::uint64_t samples : {~0ull - 1, ~0ull, ~0ull - 7, ~0ull - 6}) {
+        Bytes header_only(dsf.begin(), dsf.begin() + 92);
+        put_le(header_only, 64, samples, 8);
+        EXPECT_TRUE(
+            converts_as_expected(header_only, "header only, count " + std::to_string(samples)));
+        Bytes whole = dsf;
+        put_le(whole, 64, samples, 8);
+        const auto want = expected_conversion(whole);
+        ASSERT_TRUE(want.dff);
+        // All of both block pairs, as for the count that fills them exactly.
+        EXPECT_EQ(*want.dff, expected_dff(dsf, 2822400));
+        EXPECT_TRUE(converts_as_expected(whole, "count " + std::to_string(samples)));
     }
 }
 
