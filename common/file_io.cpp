@@ -63,10 +63,15 @@ std::optional<FileHandle> open_for_update(const std::string& name) {
     return open_regular(name, O_RDWR);
 }
 
-std::size_t read_full(int fd, std::span<std::uint8_t> buffer) {
+namespace {
+
+// Repeats a read or write until it has moved `size` bytes, reached end of
+// file or failed; returns how many bytes it moved.
+template <typename Call>
+std::size_t transfer(std::size_t size, Call call) {
     std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t n = ::read(fd, buffer.data() + done, buffer.size() - done);
+    while (done < size) {
+        const ssize_t n = call(done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -76,53 +81,34 @@ std::size_t read_full(int fd, std::span<std::uint8_t> buffer) {
         done += static_cast<std::size_t>(n);
     }
     return done;
+}
+
+}  // namespace
+
+std::size_t read_full(int fd, std::span<std::uint8_t> buffer) {
+    return transfer(buffer.size(), [&](std::size_t done) {
+        return ::read(fd, buffer.data() + done, buffer.size() - done);
+    });
 }
 
 std::size_t read_full_at(int fd, std::span<std::uint8_t> buffer, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t n = ::pread(fd, buffer.data() + done, buffer.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
+    return transfer(buffer.size(), [&](std::size_t done) {
+        return ::pread(fd, buffer.data() + done, buffer.size() - done,
+                       static_cast<off_t>(offset + done));
+    });
 }
 
 bool write_full(int fd, std::span<const std::uint8_t> data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return transfer(data.size(), [&](std::size_t done) {
+               return ::write(fd, data.data() + done, data.size() - done);
+           }) == data.size();
 }
 
 bool write_full_at(int fd, std::span<const std::uint8_t> data, std::uint64_t offset) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n =
-            ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return transfer(data.size(), [&](std::size_t done) {
+               return ::pwrite(fd, data.data() + done, data.size() - done,
+                               static_cast<off_t>(offset + done));
+           }) == data.size();
 }
 
 std::int64_t current_position(int fd) {

@@ -38,7 +38,7 @@ std::string info(const Bytes& dsf) {
 }
 
 class Converter : public ::testing::Test {
-protected:
+  protected:
     RunResult run(const std::vector<std::string>& args, RunOptions options = {},
                   const std::string& program = convert) {
         options.cwd = dir.path();
@@ -281,7 +281,7 @@ TEST_F(Converter, OutputGetsTheUmaskPermissions) {
     RunOptions masked;
     masked.umask = 027;
     ASSERT_EQ(run({"in.dsf"}, masked).status, 0);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat((dir / "in.dff").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
@@ -313,6 +313,78 @@ TEST_F(Converter, FixedRateVariantOnlyChangesTheRateField) {
     }
 }
 
+Bytes make_tagged(const Bytes& tag, std::uint64_t samples = 3 * 32768 + 5) {
+    testgen::DsfSpec spec;
+    spec.sample_count = samples;
+    spec.id3_tag = tag;
+    return testgen::make_dsf(spec);
+}
+
+TEST_F(Converter, TagsAreCopiedAsTheyStand) {
+    const Bytes even = testgen::make_id3v2_tag("Even title", 3, 64);
+    const Bytes odd_with_footer = testgen::make_id3v2_tag("Odd title", 4, 77, true);
+    for (const auto& tag : {even, odd_with_footer}) {
+        const Bytes dsf = make_tagged(tag);
+        write_file(dir / "t.dsf", dsf);
+        for (const auto& [program, rate] :
+             {std::pair<std::string, std::uint32_t>{convert, 2822400}, {dummy, 11289600}}) {
+            const auto r = run({"t.dsf"}, {}, program);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.out, info(dsf));
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(read_file(dir / "t.dff"), expected_dff(dsf, rate, tag)) << tag.size();
+        }
+        EXPECT_EQ(read_file(dir / "t.dsf"), dsf);
+    }
+}
+
+TEST_F(Converter, UnusableTagPointersAreIgnored) {
+    const Bytes tag = testgen::make_id3v2_tag("Title", 3, 40);
+    const Bytes tagged = make_tagged(tag);
+    const std::uint64_t pointer = le(tagged, 20, 8);
+    std::vector<Bytes> inputs;
+    inputs.push_back(tagged);
+    put_le(inputs.back(), 20, 0, 8);  // no tag
+    inputs.push_back(tagged);
+    put_le(inputs.back(), 20, tagged.size(), 8);  // past the end
+    inputs.push_back(tagged);
+    put_le(inputs.back(), 20, 92, 8);  // sound, not a tag
+    inputs.push_back(tagged);
+    inputs.back().pop_back();  // the tag runs past the end
+    inputs.push_back(tagged);
+    inputs.back()[pointer + 9] = 0x7F;  // its size says so too
+    for (const auto& dsf : inputs) {
+        write_file(dir / "t.dsf", dsf);
+        const auto r = run({"t.dsf"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, info(dsf));
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(dir / "t.dff"), expected_dff(dsf, 2822400));
+    }
+}
+
+// An independent reader of DSDIFF tags, where the machine has one.
+TEST_F(Converter, TagReaderSeesTheSameTitle) {
+    const std::string python = "/usr/bin/python3";
+    const std::string probe = "import mutagen.dsdiff";
+    if (!file_exists(python) || run_program(python, {"-c", probe}).status != 0) {
+        GTEST_SKIP() << "needs Python's mutagen (Debian package python3-mutagen)";
+    }
+    const Bytes tag = testgen::make_id3v2_tag("Ein Titel", 4, 61);
+    write_file(dir / "t.dsf", make_tagged(tag));
+    ASSERT_EQ(run({"t.dsf"}).status, 0);
+    const auto r = run_program(
+        python,
+        {"-c",
+         "import sys, mutagen\n"
+         "for name in sys.argv[1:]:\n"
+         "    f = mutagen.File(name)\n"
+         "    print(type(f).__name__, f.info.channels, f.info.sample_rate, f.tags['TIT2'])\n",
+         dir / "t.dsf", dir / "t.dff"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "DSF 2 2822400 Ein Titel\nDSDIFF 2 2822400 Ein Titel\n");
+}
+
 // Sound data past 4 GiB: both size fields and the sample count need all 64
 // bits. Uses a sparse input in memory-backed storage when there is one.
 TEST(ConverterLarge, SoundBeyondFourGigabytes) {
@@ -340,7 +412,7 @@ TEST(ConverterLarge, SoundBeyondFourGigabytes) {
     EXPECT_EQ(r.out, "Sampling frequency <2822400>\nbit number <1>\nsample number <" +
                          std::to_string(per_channel * 8) + ">\nDSD Data size <" +
                          std::to_string(pairs * 8192) + ">\n");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), 130 + 2 * per_channel);
     FILE* f = std::fopen(out.c_str(), "rb");

@@ -20,14 +20,14 @@ using test::Bytes;
 
 // Writes `bytes` to a scratch file and keeps it open for reading.
 class OpenFile {
-public:
+  public:
     explicit OpenFile(const Bytes& bytes) : path_(dir_ / "f.dsf") {
         test::write_file(path_, bytes);
         file_ = *open_for_reading(path_);
     }
     int fd() const { return file_.get(); }
 
-private:
+  private:
     test::TempDir dir_;
     std::string path_;
     FileHandle file_;
