@@ -47,10 +47,12 @@ foreach(page IN LISTS DSD_MAN_PAGES)
 endforeach()
 add_custom_target(man-pages ALL DEPENDS ${DSD_MAN_GZ})
 
+set(DSD_INSTALLED_TOOLS "")
 foreach(tool IN LISTS DSD_TOOLS)
   if(NOT TARGET ${tool})
     continue()
   endif()
+  list(APPEND DSD_INSTALLED_TOOLS ${tool})
   target_compile_definitions(${tool} PRIVATE DSD_TOOL_NAME="${tool}")
   install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -79,13 +81,12 @@ set(CPACK_PACKAGE_NAME dsdtools)
 set(CPACK_PACKAGE_VENDOR "dsdtools developers")
 set(CPACK_PACKAGE_CONTACT "dsdtools developers <dsdtools@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line tools for DSF, DFF and WAV audio files")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Six small programs for one-bit (DSD) and PCM audio files:\n"
-  "dsf-dff-convert and dsf-dff256-dummy convert stereo DSF files to DSDIFF\n"
-  "(DFF) files, keeping their ID3 tags; dff-rate-set-64, dff-rate-set-128\n"
-  "and dff-rate-set-256 relabel the sampling rate of DFF files in place, and\n"
-  "wav-rate-set sets WAV files to 44100 Hz in place.")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION [=[
+Six small programs for one-bit (DSD) and PCM audio files.
+dsf-dff-convert and dsf-dff256-dummy convert stereo DSF files to DSDIFF
+(DFF) files and keep their ID3 tags. dff-rate-set-64, dff-rate-set-128
+and dff-rate-set-256 relabel the sampling rate of DFF files in place, and
+wav-rate-set declares WAV files at 44100 Hz in place.]=])
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)

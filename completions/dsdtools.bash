@@ -44,9 +44,10 @@ _dsdtools_complete()
     while IFS= read -r name; do
         [[ -n $name ]] && COMPREPLY+=("$name")
     done < <(
-        compgen -d -- "$cur"
-        compgen -f -X "!$lower" -- "$cur"
-        compgen -f -X "!$upper" -- "$cur"
+        # compgen fails when nothing matches; that must not end the list.
+        compgen -d -- "$cur" || :
+        compgen -f -X "!$lower" -- "$cur" || :
+        compgen -f -X "!$upper" -- "$cur" || :
     )
 
     # A directory named like a file of the tool's kind appears twice.
@@ -54,7 +55,7 @@ _dsdtools_complete()
         local -A seen=()
         local unique=()
         for name in "${COMPREPLY[@]}"; do
-            [[ -n ${seen[$name]} ]] && continue
+            [[ -n ${seen[$name]-} ]] && continue
             seen[$name]=1
             unique+=("$name")
         done
