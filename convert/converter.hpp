@@ -6,9 +6,9 @@
 namespace dsd {
 
 struct ConverterVariant {
-    const char* name;          // the program's name, for --version
     const char* usage;         // printf text with the program name as %s
     std::uint32_t fixed_rate;  // 0: declare the input's own rate
+    const char* name;          // the program's name, for --version
 };
 
 // Runs one conversion for the given command line; returns the exit status.

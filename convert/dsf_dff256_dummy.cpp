@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
     return dsd::run_converter(argc, argv,
-                              {DSD_TOOL_NAME, dsd::convert_text::dff256_usage, dsd::dff256_rate});
+                              {dsd::convert_text::dff256_usage, dsd::dff256_rate, DSD_TOOL_NAME});
 }
