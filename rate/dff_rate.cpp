@@ -1,0 +1,159 @@
+#include "dff_rate.hpp"
+
+#include <array>
+#include <optional>
+#include <span>
+
+#include "byte_order.hpp"
+#include "file_io.hpp"
+
+namespace dsd::rate {
+
+namespace {
+
+using Id = std::array<std::uint8_t, 4>;
+
+constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
+
+struct ChunkHeader {
+    Id id{};
+    std::uint64_t body = 0;  // offset of the body
+    std::uint64_t size = 0;
+    std::uint64_t next = 0;  // offset of the following chunk, past any pad byte
+};
+
+enum class Step { ok, malformed, unreadable };
+
+// The chunk at `pos`, which must lie wholly before `end`. Sizes are checked
+// against the remaining room before any addition, so no value can wrap.
+Step read_chunk_header(const ByteSource& source, std::uint64_t pos, std::uint64_t end,
+                       ChunkHeader& chunk) {
+    if (pos > end || end - pos < chunk_header_size) {
+        return Step::malformed;
+    }
+    std::array<std::uint8_t, chunk_header_size> raw{};
+    if (!source.read_exact(pos, raw)) {
+        return Step::unreadable;
+    }
+    std::copy_n(raw.begin(), 4, chunk.id.begin());
+    chunk.body = pos + chunk_header_size;
+    chunk.size = load_be64(std::span(raw).subspan(4, 8));
+    if (chunk.size > end - chunk.body) {
+        return Step::malformed;
+    }
+    // The pad byte after an odd size may be missing at the very end.
+    chunk.next = chunk.body + chunk.size + (chunk.size & 1);
+    return Step::ok;
+}
+
+DffRateField finding(DffFinding f) {
+    return DffRateField{f, 0, 0};
+}
+
+DffRateField from_step(Step step) {
+    return finding(step == Step::unreadable ? DffFinding::unreadable : DffFinding::not_dff);
+}
+
+// The local chunks of a "PROP"/"SND " chunk occupy [begin, end).
+DffRateField walk_sound_properties(const ByteSource& source, std::uint64_t begin,
+                                   std::uint64_t end) {
+    std::optional<std::uint64_t> rate_offset;
+    bool dst = false;
+    for (std::uint64_t pos = begin; pos < end;) {
+        ChunkHeader chunk;
+        if (const Step step = read_chunk_header(source, pos, end, chunk); step != Step::ok) {
+            return from_step(step);
+        }
+        if (has_id(chunk.id, "FS  ")) {
+            // A second rate chunk would leave the file contradicting itself.
+            if (chunk.size != 4 || rate_offset) {
+                return finding(DffFinding::not_dff);
+            }
+            rate_offset = chunk.body;
+        } else if (has_id(chunk.id, "CMPR")) {
+            if (chunk.size < 4) {
+                return finding(DffFinding::not_dff);
+            }
+            Id type{};
+            if (!source.read_exact(chunk.body, type)) {
+                return finding(DffFinding::unreadable);
+            }
+            dst = has_id(type, "DST ");
+        }
+        pos = chunk.next;
+    }
+    if (!rate_offset) {
+        return finding(DffFinding::not_dff);
+    }
+    if (dst) {
+        return finding(DffFinding::dst_compressed);
+    }
+    std::array<std::uint8_t, 4> value{};
+    if (!source.read_exact(*rate_offset, value)) {
+        return finding(DffFinding::unreadable);
+    }
+    return DffRateField{DffFinding::found, *rate_offset, load_be32(value)};
+}
+
+}  // namespace
+
+DffRateField locate_dff_rate_field(const ByteSource& source) {
+    constexpr std::uint64_t form_header_size = 16;  // "FRM8", size, form type
+    if (source.size < form_header_size) {
+        return finding(DffFinding::not_dff);
+    }
+    std::array<std::uint8_t, form_header_size> form{};
+    if (!source.read_exact(0, form)) {
+        return finding(DffFinding::unreadable);
+    }
+    const std::uint64_t form_size = load_be64(std::span(form).subspan(4, 8));
+    if (!has_id(form, "FRM8") || !has_id(std::span(form).subspan(12), "DSD ") || form_size < 4 ||
+        form_size > source.size - 12) {
+        // A form that runs past the end is a truncated file; one still at
+        // size 0 was never finished.
+        return finding(DffFinding::not_dff);
+    }
+    const std::uint64_t form_end = 12 + form_size;
+    for (std::uint64_t pos = form_header_size; pos < form_end;) {
+        ChunkHeader chunk;
+        if (const Step step = read_chunk_header(source, pos, form_end, chunk); step != Step::ok) {
+            return from_step(step);
+        }
+        if (has_id(chunk.id, "PROP") && chunk.size >= 4) {
+            Id type{};
+            if (!source.read_exact(chunk.body, type)) {
+                return finding(DffFinding::unreadable);
+            }
+            if (has_id(type, "SND ")) {
+                return walk_sound_properties(source, chunk.body + 4, chunk.body + chunk.size);
+            }
+        }
+        pos = chunk.next;
+    }
+    return finding(DffFinding::not_dff);
+}
+
+RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate) {
+    const auto size = file_size(fd);
+    if (!size) {
+        return RewriteOutcome::unreadable;
+    }
+    const DffRateField field = locate_dff_rate_field(file_source(fd, *size));
+    switch (field.finding) {
+        case DffFinding::found:
+            break;
+        case DffFinding::not_dff:
+            return RewriteOutcome::not_dff;
+        case DffFinding::dst_compressed:
+            return RewriteOutcome::dst_compressed;
+        case DffFinding::unreadable:
+            return RewriteOutcome::unreadable;
+    }
+    std::array<std::uint8_t, 4> current{};
+    std::array<std::uint8_t, 4> wanted{};
+    store_be32(current, field.rate);
+    store_be32(wanted, target_rate);
+    return update_field(fd, field.offset, current, wanted);
+}
+
+}  // namespace dsd::rate

@@ -1,0 +1,25 @@
+// dff-rate-set-64, -128 and -256: one source, built once per target rate.
+#include <cstdint>
+
+#include "dff_rate.hpp"
+#include "messages.hpp"
+#include "rate_driver.hpp"
+
+#ifndef TARGET_RATE
+#error "TARGET_RATE must be defined by the build"
+#endif
+
+namespace {
+
+constexpr std::uint32_t target_rate = TARGET_RATE;
+
+dsd::rate::RewriteOutcome set_rate(int fd) {
+    return dsd::rate::rewrite_rate_field(fd, target_rate);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const dsd::rate::RateTool tool{"dff", "DFF", dsd::rate::extension_not_dff, set_rate};
+    return dsd::rate::run_rate_tool(tool, argc, argv);
+}

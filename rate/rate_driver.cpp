@@ -1,0 +1,90 @@
+#include "rate_driver.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include "file_io.hpp"
+#include "file_name.hpp"
+#include "messages.hpp"
+
+namespace dsd::rate {
+
+namespace {
+
+void print(std::string_view text, std::string_view value) {
+    const std::string line = format_message(text, value);
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// The message for a file that was not rewritten, or none.
+std::string_view message_for(RewriteOutcome outcome) {
+    switch (outcome) {
+        case RewriteOutcome::rewritten:
+        case RewriteOutcome::already_set:
+            return {};
+        case RewriteOutcome::not_dff:
+            return not_dff;
+        case RewriteOutcome::dst_compressed:
+            return dst_compressed;
+        case RewriteOutcome::not_wav:
+            return not_wav;
+        case RewriteOutcome::not_pcm:
+            return not_pcm;
+        case RewriteOutcome::unreadable:
+            // Opened but its header could not be read back.
+            return cannot_open;
+        case RewriteOutcome::write_failed:
+            return cannot_write;
+    }
+    return cannot_write;
+}
+
+// True when the file was rewritten or already held the target values.
+bool process_file(const RateTool& tool, const std::string& name) {
+    switch (check_file_name(name, tool.lower_extension, tool.upper_extension)) {
+        case NameCheck::ok:
+            break;
+        case NameCheck::no_dot:
+            print(wrong_filename, name);
+            return false;
+        case NameCheck::wrong_extension:
+            print(tool.extension_message, name);
+            return false;
+    }
+    auto file = open_for_update(name);
+    if (!file) {
+        print(cannot_open, name);
+        return false;
+    }
+    RewriteOutcome outcome = tool.rewrite(file->get());
+    // Only a written file can lose data at close.
+    if (!file->close() && outcome == RewriteOutcome::rewritten) {
+        outcome = RewriteOutcome::write_failed;
+    }
+    if (const auto message = message_for(outcome); !message.empty()) {
+        print(message, name);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]) {
+    if (argc < 2) {
+        print(usage_text, argc > 0 && argv[0] != nullptr ? argv[0] : "");
+        std::fflush(stdout);
+        return exit_no_names;
+    }
+    bool all_done = true;
+    for (int i = 1; i < argc; ++i) {
+        all_done = process_file(tool, argv[i]) && all_done;
+    }
+    // A line that never reached standard output is a failure too.
+    if (std::fflush(stdout) != 0) {
+        return exit_some_failed;
+    }
+    return all_done ? exit_all_rewritten : exit_some_failed;
+}
+
+}  // namespace dsd::rate

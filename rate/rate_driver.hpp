@@ -1,0 +1,26 @@
+// The command line shared by the four rate rewriters: each name is checked,
+// opened for update and handed to the tool's rewrite; a rejected file gets
+// one line on standard output and the run goes on.
+#pragma once
+
+#include <string_view>
+
+#include "header_access.hpp"
+
+namespace dsd::rate {
+
+struct RateTool {
+    std::string_view lower_extension;
+    std::string_view upper_extension;
+    std::string_view extension_message;
+    RewriteOutcome (*rewrite)(int fd);
+};
+
+inline constexpr int exit_all_rewritten = 0;
+inline constexpr int exit_some_failed = 1;
+inline constexpr int exit_no_names = 255;
+
+// Runs the tool over argv[1..]; returns the exit status.
+int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]);
+
+}  // namespace dsd::rate

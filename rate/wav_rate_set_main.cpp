@@ -1,0 +1,17 @@
+// wav-rate-set: declares WAV files at 44100 Hz.
+#include "messages.hpp"
+#include "rate_driver.hpp"
+#include "wav_rate.hpp"
+
+namespace {
+
+dsd::rate::RewriteOutcome set_rate(int fd) {
+    return dsd::rate::rewrite_rate_field(fd);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const dsd::rate::RateTool tool{"wav", "WAV", dsd::rate::extension_not_wav, set_rate};
+    return dsd::rate::run_rate_tool(tool, argc, argv);
+}
