@@ -47,12 +47,10 @@ foreach(page IN LISTS DSD_MAN_PAGES)
 endforeach()
 add_custom_target(man-pages ALL DEPENDS ${DSD_MAN_GZ})
 
-set(DSD_INSTALLED_TOOLS "")
 foreach(tool IN LISTS DSD_TOOLS)
   if(NOT TARGET ${tool})
-    continue()
+    message(FATAL_ERROR "${tool} is not a target of this project")
   endif()
-  list(APPEND DSD_INSTALLED_TOOLS ${tool})
   target_compile_definitions(${tool} PRIVATE DSD_TOOL_NAME="${tool}")
   install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

@@ -6,21 +6,28 @@ if(NOT DSD_MANDOC)
 endif()
 
 add_executable(pkg_test pkg_test.cpp)
-target_link_libraries(pkg_test PRIVATE dsd_convert dsd_testgen dsd_test_support GTest::gtest_main)
+target_link_libraries(pkg_test PRIVATE dsd_convert dsd_rate dsd_testgen dsd_test_support
+  GTest::gtest_main)
 target_compile_definitions(pkg_test PRIVATE
   DSD_PROJECT_VERSION="${PROJECT_VERSION}"
   DSD_MAN_DIR="${PROJECT_SOURCE_DIR}/man"
   DSD_MANDOC="${DSD_MANDOC}"
   DSF_DFF_CONVERT="$<TARGET_FILE:dsf-dff-convert>"
-  DSF_DFF256_DUMMY="$<TARGET_FILE:dsf-dff256-dummy>")
-add_dependencies(pkg_test ${DSD_INSTALLED_TOOLS})
+  DSF_DFF256_DUMMY="$<TARGET_FILE:dsf-dff256-dummy>"
+  DFF_RATE_SET_64="$<TARGET_FILE:dff-rate-set-64>"
+  DFF_RATE_SET_128="$<TARGET_FILE:dff-rate-set-128>"
+  DFF_RATE_SET_256="$<TARGET_FILE:dff-rate-set-256>"
+  WAV_RATE_SET="$<TARGET_FILE:wav-rate-set>")
+# Both message headers are called messages.hpp: name them by directory.
+target_include_directories(pkg_test PRIVATE ${PROJECT_SOURCE_DIR})
+add_dependencies(pkg_test ${DSD_TOOLS})
 gtest_discover_tests(pkg_test)
 
 set(DSD_PKG_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/pkg)
 set(DSD_TEST_PREFIX ${CMAKE_CURRENT_BINARY_DIR}/pkg-install)
 
 set(DSD_TOOL_FILES "")
-foreach(tool IN LISTS DSD_INSTALLED_TOOLS)
+foreach(tool IN LISTS DSD_TOOLS)
   list(APPEND DSD_TOOL_FILES $<TARGET_FILE:${tool}>)
 endforeach()
 add_test(NAME pkg_options_output_error
@@ -40,9 +47,9 @@ set_tests_properties(pkg_install_cleanup PROPERTIES FIXTURES_CLEANUP pkg_install
 
 add_test(NAME pkg_install_tree
   COMMAND bash ${DSD_PKG_SCRIPTS}/install_tree.sh ${DSD_TEST_PREFIX} ${PROJECT_VERSION}
-          ${DSD_INSTALLED_TOOLS})
+          ${DSD_TOOLS})
 add_test(NAME pkg_completion_installed
-  COMMAND bash ${DSD_PKG_SCRIPTS}/completion_loader.sh ${DSD_TEST_PREFIX} ${DSD_INSTALLED_TOOLS})
+  COMMAND bash ${DSD_PKG_SCRIPTS}/completion_loader.sh ${DSD_TEST_PREFIX} ${DSD_TOOLS})
 set_tests_properties(pkg_install_tree pkg_completion_installed
   PROPERTIES FIXTURES_REQUIRED pkg_installed)
 set_tests_properties(pkg_man_lint pkg_completion_installed pkg_options_output_error

@@ -7,9 +7,12 @@
 #include <string_view>
 #include <vector>
 
+#include "convert/messages.hpp"
+#include "dff_builder.hpp"
 #include "dsf_generator.hpp"
-#include "messages.hpp"
+#include "rate/messages.hpp"
 #include "test_support.hpp"
+#include "wav_builder.hpp"
 
 namespace dsd::test {
 namespace {
@@ -33,6 +36,20 @@ const Tool dummy{"dsf-dff256-dummy", DSF_DFF256_DUMMY, "Dummy DSF64 Data To DFF2
                  " <in_dsf_file> <out_dff_file>\n"};
 const std::vector<Tool> converters{convert, dummy};
 
+const std::string rewriter_title = "Change sampling rate";
+const std::string rewriter_tail = " <diff_file1> <diff_file2>.... \n";
+const Tool rate64{"dff-rate-set-64", DFF_RATE_SET_64, rewriter_title, rewriter_tail};
+const Tool rate128{"dff-rate-set-128", DFF_RATE_SET_128, rewriter_title, rewriter_tail};
+const Tool rate256{"dff-rate-set-256", DFF_RATE_SET_256, rewriter_title, rewriter_tail};
+const Tool wav{"wav-rate-set", WAV_RATE_SET, rewriter_title, rewriter_tail};
+const std::vector<Tool> rewriters{rate64, rate128, rate256, wav};
+
+std::vector<Tool> all_tools() {
+    auto tools = converters;
+    tools.insert(tools.end(), rewriters.begin(), rewriters.end());
+    return tools;
+}
+
 RunResult run_in(const TempDir& dir, const Tool& tool, const std::vector<std::string>& args,
                  std::optional<std::string> argv0 = std::nullopt) {
     RunOptions options;
@@ -42,7 +59,7 @@ RunResult run_in(const TempDir& dir, const Tool& tool, const std::vector<std::st
 }
 
 TEST(ToolOptions, HelpPrintsTheUsageTextOnStandardOutput) {
-    for (const auto& tool : converters) {
+    for (const auto& tool : all_tools()) {
         TempDir dir;
         for (const std::string& invoked_as : {tool.name, tool.path, std::string("./renamed")}) {
             const auto r = run_in(dir, tool, {"--help"}, invoked_as);
@@ -52,7 +69,7 @@ TEST(ToolOptions, HelpPrintsTheUsageTextOnStandardOutput) {
         }
         // The same text as the usage error, which keeps its status.
         const auto error = run_in(dir, tool, {}, tool.name);
-        EXPECT_EQ(error.status, 1);
+        EXPECT_EQ(error.status, tool.title == rewriter_title ? 255 : 1);
         EXPECT_EQ(error.out, usage_of(tool, tool.name));
         EXPECT_TRUE(dir.entries().empty());
     }
@@ -60,7 +77,7 @@ TEST(ToolOptions, HelpPrintsTheUsageTextOnStandardOutput) {
 
 TEST(ToolOptions, VersionPrintsTheNameAndTheProjectVersion) {
     EXPECT_FALSE(version.empty());
-    for (const auto& tool : converters) {
+    for (const auto& tool : all_tools()) {
         TempDir dir;
         // The tool's own name, however it was invoked.
         for (const std::string& invoked_as : {tool.name, std::string("/elsewhere/other")}) {
@@ -120,6 +137,70 @@ TEST(ToolOptions, FilesNamedLikeOptionsConvert) {
         const auto named = run_in(dir, tool, {"--help.dsf", "--version.dff"});
         EXPECT_EQ(named.status, 0) << named.err;
         EXPECT_EQ(read_file(dir / "--version.dff"), read_file(dir / "--help.dff"));
+    }
+}
+
+TEST(ToolOptions, RewritersTakeAnyOtherArgumentAsAName) {
+    // At a rate none of the tools sets, so every tool changes it.
+    const auto dff = testgen::converter_dff_file(1411200, testgen::pattern_bytes(64));
+    testgen::WavFormat format;
+    format.bits = 16;
+    const auto wave = testgen::canonical_wav(format, testgen::pattern_bytes(64));
+    for (const auto& tool : rewriters) {
+        const bool is_wav = tool.name == wav.name;
+        const std::string file = is_wav ? "a.wav" : "a.dff";
+        const auto original = is_wav ? wave : dff;
+        const std::pair<std::vector<std::string>, std::string> cases[] = {
+            {{"--helpx"}, "Usage: Wrong filename. --helpx\n"},
+            {{"-h"}, "Usage: Wrong filename. -h\n"},
+            {{"--VERSION"}, "Usage: Wrong filename. --VERSION\n"},
+            {{"--version="}, "Usage: Wrong filename. --version=\n"},
+            {{"--help", "--version"},
+             "Usage: Wrong filename. --help\nUsage: Wrong filename. --version\n"},
+            {{"--help.dff"},
+             is_wav ? "Usage: File extension is not 'wav'. --help.dff\n"
+                    : "Usage: Can't open file. --help.dff\n"},
+        };
+        for (const auto& [args, message] : cases) {
+            TempDir dir;
+            const auto r = run_in(dir, tool, args, tool.name);
+            EXPECT_EQ(r.status, 1) << tool.name << " " << message;
+            EXPECT_EQ(r.out, message);
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(dir.entries().empty());
+        }
+        // With a real file after it, --help is reported and the file is
+        // still rewritten.
+        for (const std::string option : {"--help", "--version"}) {
+            TempDir dir;
+            write_file(dir / file, original);
+            const auto r = run_in(dir, tool, {option, file}, tool.name);
+            EXPECT_EQ(r.status, 1) << tool.name;
+            EXPECT_EQ(r.out, "Usage: Wrong filename. " + option + "\n");
+            EXPECT_EQ(r.err, "");
+            const auto after = read_file(dir / file);
+            EXPECT_NE(after, original) << tool.name << " did not rewrite " << file;
+            EXPECT_EQ(after.size(), original.size());
+
+            const auto alone = run_in(dir, tool, {file}, tool.name);
+            EXPECT_EQ(alone.status, 0);
+            EXPECT_EQ(alone.out, "");
+        }
+    }
+}
+
+TEST(ToolOptions, RewritersTakeFilesNamedLikeOptions) {
+    TempDir dir;
+    const auto dff = testgen::converter_dff_file(2822400, testgen::pattern_bytes(64));
+    write_file(dir / "--help.dff", dff);
+    write_file(dir / "--version.DFF", dff);
+    const auto r = run_in(dir, rate128, {"--help.dff", "--version.DFF"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    for (const std::string name : {"--help.dff", "--version.DFF"}) {
+        const auto after = read_file(dir / name);
+        EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 60, after.begin() + 64),
+                  (std::vector<std::uint8_t>{0x00, 0x56, 0x22, 0x00}));
     }
 }
 
@@ -217,6 +298,23 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
     auto dummy_messages = shared;
     dummy_messages.push_back(text::dff256_usage);
     expect_page_lists("dsf-dff256-dummy.1", dummy_messages);
+}
+
+TEST_F(ManPages, RewriterPagesListEveryMessage) {
+    const std::vector<std::string_view> shared{
+        rate::usage_text,
+        rate::wrong_filename,
+        rate::cannot_open,
+        rate::cannot_write,
+    };
+    auto dff_messages = shared;
+    dff_messages.insert(dff_messages.end(),
+                        {rate::extension_not_dff, rate::not_dff, rate::dst_compressed});
+    expect_page_lists("dff-rate-set-64.1", dff_messages);
+    auto wav_messages = shared;
+    wav_messages.insert(wav_messages.end(),
+                        {rate::extension_not_wav, rate::not_wav, rate::not_pcm});
+    expect_page_lists("wav-rate-set.1", wav_messages);
 }
 
 TEST_F(ManPages, TheCheckNoticesAMissingMessage) {
