@@ -26,18 +26,6 @@ fi
 work=$(mktemp -d /dev/shm/dsd-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 
-# Wall time of one command in nanoseconds; $EPOCHREALTIME needs no fork.
-elapsed_ns() {
-    local t0 t1
-    t0=$EPOCHREALTIME
-    "$@" >/dev/null
-    t1=$EPOCHREALTIME
-    echo $(((${t1/./} - ${t0/./}) * 1000))
-}
-
-median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-ms() { awk -v ns="$1" 'BEGIN {printf "%.1f ms", ns / 1e6}'; }
-
 echo "== machine"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc)"
 echo "kernel: $(uname -r); work dir: $(df -h --output=fstype,size "$work" | tail -1 | xargs)"
@@ -49,38 +37,57 @@ big=$work/big.dsf
 "$gen" --rate 2822400 --samples $((mib * 1024 * 1024 / 2 * 8)) "$big" >/dev/null
 echo "input: $(stat -c %s "$big") bytes"
 
-run_conv() { rm -f "$work/out.dff"; elapsed_ns "$conv" "$big" "$work/out.dff"; }
-run_dd() { rm -f "$work/out.copy"; elapsed_ns dd if="$big" of="$work/out.copy" bs=1M status=none; }
+# The loop runs in one Python process: a monotonic clock around each run,
+# and the CPU time (user + system) the run used, which other load on the
+# machine disturbs far less than wall time.
+python3 - "$pairs" "$conv" "$big" "$work" <<'PY'
+import os, resource, statistics, subprocess, sys, time
 
-for _ in 1 2; do
-    run_conv >/dev/null
-    run_dd >/dev/null
-done
-conv_times=() dd_times=() ratios=()
-for ((i = 0; i < pairs; i++)); do
-    # Alternate which goes first so neither always runs on a warmer cache.
-    if ((i % 2 == 0)); then
-        c=$(run_conv)
-        d=$(run_dd)
-    else
-        d=$(run_dd)
-        c=$(run_conv)
-    fi
-    conv_times+=("$c") dd_times+=("$d")
-    ratios+=("$(awk -v c="$c" -v d="$d" 'BEGIN {printf "%.4f", c / d}')")
-done
-conv_median=$(printf '%s\n' "${conv_times[@]}" | median)
-dd_median=$(printf '%s\n' "${dd_times[@]}" | median)
-ratio_median=$(printf '%s\n' "${ratios[@]}" | median)
-printf 'dsf-dff-convert median: %s (min %s, max %s)\n' "$(ms "$conv_median")" \
-    "$(ms "$(printf '%s\n' "${conv_times[@]}" | sort -g | head -1)")" \
-    "$(ms "$(printf '%s\n' "${conv_times[@]}" | sort -g | tail -1)")"
-printf 'dd bs=1M median:        %s (min %s, max %s)\n' "$(ms "$dd_median")" \
-    "$(ms "$(printf '%s\n' "${dd_times[@]}" | sort -g | head -1)")" \
-    "$(ms "$(printf '%s\n' "${dd_times[@]}" | sort -g | tail -1)")"
-printf 'ratio converter/dd, median of pairs: %.3f (target <= 1.15; pairs: %s)\n' \
-    "$ratio_median" "$(printf '%s ' "${ratios[@]}" | sed 's/ $//')"
-rm -f "$work/out.dff" "$work/out.copy"
+pairs, conv, big, work = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+commands = {
+    "convert": ([conv, big, f"{work}/out.dff"], f"{work}/out.dff"),
+    "dd": (["dd", f"if={big}", f"of={work}/out.copy", "bs=1M", "status=none"],
+           f"{work}/out.copy"),
+}
+
+def run(name):
+    argv, out = commands[name]
+    for _, old in commands.values():
+        if os.path.exists(old):
+            os.remove(old)
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.perf_counter_ns()
+    subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
+    wall = time.perf_counter_ns() - t0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall / 1e6, cpu * 1e3
+
+for _ in range(2):
+    run("convert"), run("dd")
+wall = {"convert": [], "dd": []}
+cpu = {"convert": [], "dd": []}
+for i in range(pairs):
+    # Alternate which goes first so that neither always follows the other.
+    order = ("convert", "dd") if i % 2 == 0 else ("dd", "convert")
+    for name in order:
+        w, c = run(name)
+        wall[name].append(w)
+        cpu[name].append(c)
+for _, old in commands.values():
+    if os.path.exists(old):
+        os.remove(old)
+
+med = statistics.median
+for name, label in (("convert", "dsf-dff-convert"), ("dd", "dd bs=1M")):
+    print(f"{label + ' median:':24}{med(wall[name]):7.1f} ms wall (min {min(wall[name]):.1f}, "
+          f"max {max(wall[name]):.1f}); {med(cpu[name]):.1f} ms CPU")
+ratios = [c / d for c, d in zip(wall["convert"], wall["dd"])]
+cpu_ratios = [c / d for c, d in zip(cpu["convert"], cpu["dd"]) if d > 0]
+print(f"ratio converter/dd, median of pairs: {med(ratios):.3f} wall (target <= 1.15), "
+      f"{med(cpu_ratios):.3f} CPU time")
+print("wall ratios of the pairs: " + " ".join(f"{r:.3f}" for r in ratios))
+PY
 
 echo "== peak resident memory of dsf-dff-convert"
 small=$work/small.dsf
