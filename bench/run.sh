@@ -24,7 +24,8 @@ if ((pairs < 15 || mib < 128)); then
 fi
 
 work=$(mktemp -d /dev/shm/dsd-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT INT TERM
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
 
 echo "== machine"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc)"
