@@ -1,6 +1,7 @@
 #include "converter.hpp"
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "file_name.hpp"
 #include "id3_tag.hpp"
 #include "messages.hpp"
+#include "tool_options.hpp"
 
 namespace dsd {
 namespace {
@@ -65,9 +67,29 @@ int report_header_error(const DsfHeaderResult& header) {
     return failure;
 }
 
+// The usage text with the program's invocation name.
+std::string usage_text(const char* format, const char* program) {
+    const int length = std::snprintf(nullptr, 0, format, program);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, program);
+    text.pop_back();
+    return text;
+}
+
 }  // namespace
 
 int run_converter(int argc, char** argv, const ConverterVariant& variant) {
+    switch (tool_option(argc, argv)) {
+        case ToolOption::help:
+            return print_option_text(usage_text(variant.usage, argv[0]));
+        case ToolOption::version:
+            return print_option_text(version_text(variant.name));
+        case ToolOption::none:
+            break;
+    }
     if (argc != 2 && argc != 3) {
         std::printf(variant.usage, argv[0]);
         return failure;

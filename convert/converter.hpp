@@ -8,9 +8,12 @@ namespace dsd {
 struct ConverterVariant {
     const char* usage;         // printf text with the program name as %s
     std::uint32_t fixed_rate;  // 0: declare the input's own rate
+    const char* name;          // the program's name, for --version
 };
 
 // Runs one conversion for the given command line; returns the exit status.
+// A lone "--help" prints the usage text on standard output, a lone
+// "--version" the name and version; both then end with status 0.
 int run_converter(int argc, char** argv, const ConverterVariant& variant);
 
 }  // namespace dsd

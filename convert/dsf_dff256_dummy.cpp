@@ -5,5 +5,6 @@
 #include "messages.hpp"
 
 int main(int argc, char** argv) {
-    return dsd::run_converter(argc, argv, {dsd::convert_text::dff256_usage, dsd::dff256_rate});
+    return dsd::run_converter(argc, argv,
+                              {dsd::convert_text::dff256_usage, dsd::dff256_rate, DSD_TOOL_NAME});
 }

@@ -20,6 +20,7 @@ dsd::rate::RewriteOutcome set_rate(int fd) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const dsd::rate::RateTool tool{"dff", "DFF", dsd::rate::extension_not_dff, set_rate};
+    const dsd::rate::RateTool tool{"dff", "DFF", dsd::rate::extension_not_dff, set_rate,
+                                   DSD_TOOL_NAME};
     return dsd::rate::run_rate_tool(tool, argc, argv);
 }

@@ -6,6 +6,7 @@
 #include "file_io.hpp"
 #include "file_name.hpp"
 #include "messages.hpp"
+#include "tool_options.hpp"
 
 namespace dsd::rate {
 
@@ -71,6 +72,14 @@ bool process_file(const RateTool& tool, const std::string& name) {
 }  // namespace
 
 int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]) {
+    switch (tool_option(argc, argv)) {
+        case ToolOption::help:
+            return print_option_text(format_message(usage_text, argv[0]));
+        case ToolOption::version:
+            return print_option_text(version_text(tool.name));
+        case ToolOption::none:
+            break;
+    }
     if (argc < 2) {
         print(usage_text, argc > 0 && argv[0] != nullptr ? argv[0] : "");
         std::fflush(stdout);

@@ -12,6 +12,7 @@ dsd::rate::RewriteOutcome set_rate(int fd) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const dsd::rate::RateTool tool{"wav", "WAV", dsd::rate::extension_not_wav, set_rate};
+    const dsd::rate::RateTool tool{"wav", "WAV", dsd::rate::extension_not_wav, set_rate,
+                                   DSD_TOOL_NAME};
     return dsd::rate::run_rate_tool(tool, argc, argv);
 }

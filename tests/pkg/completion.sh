@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The bash completion offers each tool only the names it accepts, and
+# directories. Sourced directly: it needs nothing from bash-completion.
+# Usage: completion.sh COMPLETION_FILE
+set -euo pipefail
+completion_file=$(realpath "$1")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir sub dir.dsf
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+    "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
+
+# shellcheck source=/dev/null
+source "$completion_file"
+
+status=0
+# expect TOOL WORD... :: EXPECTED...: completes the last word of the line
+# (the words before it are typed already) and compares the sorted offers.
+expect() {
+    local tool=$1 words=() expected=()
+    shift
+    while [[ $1 != :: ]]; do words+=("$1"); shift; done
+    shift
+    expected=("$@")
+    COMP_WORDS=("$tool" "${words[@]}")
+    COMP_CWORD=${#words[@]}
+    COMP_LINE="${COMP_WORDS[*]}"
+    COMP_POINT=${#COMP_LINE}
+    COMPREPLY=()
+    local spec
+    spec=$(complete -p "$tool") || { echo "FAIL: no completion for $tool"; status=1; return; }
+    [[ $spec == *"-F _dsdtools_complete"* ]] || { echo "FAIL: $spec"; status=1; return; }
+    _dsdtools_complete "$tool" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+    local got want
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd'|')
+    want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort | paste -sd'|')
+    if [[ $got != "$want" ]]; then
+        echo "FAIL: $tool ${words[*]@Q}: offered '$got', expected '$want'"
+        status=1
+    fi
+}
+
+for tool in dsf-dff-convert dsf-dff256-dummy; do
+    expect $tool "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool a :: a.dsf
+    expect $tool w :: "with space.dsf"
+    expect $tool sub/ :: sub/in.dsf
+    expect $tool a.dsf "" :: d.dff e.DFF dir.dsf sub
+    expect $tool a.dsf sub/ :: sub/out.dff
+    expect $tool a.dsf d.dff "" ::
+    expect $tool -- :: --help --version
+    expect $tool --v :: --version
+    expect $tool a.dsf -- ::
+done
+for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
+    expect $tool "" :: d.dff e.DFF dir.dsf sub
+    expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
+    expect $tool d.dff sub/ :: sub/out.dff
+    expect $tool --h :: --help
+done
+expect wav-rate-set "" :: g.wav h.WAV dir.dsf sub
+expect wav-rate-set g.wav "" :: g.wav h.WAV dir.dsf sub
+expect wav-rate-set sub/ :: sub/s.wav
+expect wav-rate-set - :: --help --version
+expect wav-rate-set g.wav - ::
+
+# Called by another path to the program, the name alone decides.
+COMP_WORDS=(/usr/bin/wav-rate-set "")
+COMP_CWORD=1
+_dsdtools_complete /usr/bin/wav-rate-set "" /usr/bin/wav-rate-set
+got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd'|')
+[[ $got == "dir.dsf|g.wav|h.WAV|sub" ]] || { echo "FAIL: by path: '$got'"; status=1; }
+exit $status

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# --help and --version report a failed write of their text: with standard
+# output on a full device they exit 1, not 0.  Usage: options_output_error.sh PROGRAM...
+set -uo pipefail
+if [[ ! -w /dev/full ]]; then
+    echo "SKIP: no /dev/full"
+    exit 77
+fi
+status=0
+for program in "$@"; do
+    for option in --help --version; do
+        "$program" "$option" >/dev/full 2>/dev/null
+        rc=$?
+        if ((rc != 1)); then
+            echo "FAIL: $program $option >/dev/full exited $rc"
+            status=1
+        fi
+        out=$("$program" "$option")
+        rc=$?
+        if ((rc != 0)) || [[ -z $out ]]; then
+            echo "FAIL: $program $option exited $rc"
+            status=1
+        fi
+    done
+done
+exit $status
