@@ -11,16 +11,10 @@ target_link_libraries(pkg_test PRIVATE dsd_convert dsd_rate dsd_testgen dsd_test
 target_compile_definitions(pkg_test PRIVATE
   DSD_PROJECT_VERSION="${PROJECT_VERSION}"
   DSD_MAN_DIR="${PROJECT_SOURCE_DIR}/man"
-  DSD_MANDOC="${DSD_MANDOC}"
-  DSF_DFF_CONVERT="$<TARGET_FILE:dsf-dff-convert>"
-  DSF_DFF256_DUMMY="$<TARGET_FILE:dsf-dff256-dummy>"
-  DFF_RATE_SET_64="$<TARGET_FILE:dff-rate-set-64>"
-  DFF_RATE_SET_128="$<TARGET_FILE:dff-rate-set-128>"
-  DFF_RATE_SET_256="$<TARGET_FILE:dff-rate-set-256>"
-  WAV_RATE_SET="$<TARGET_FILE:wav-rate-set>")
+  DSD_MANDOC="${DSD_MANDOC}")
+dsd_test_uses_programs(pkg_test)
 # Both message headers are called messages.hpp: name them by directory.
 target_include_directories(pkg_test PRIVATE ${PROJECT_SOURCE_DIR})
-add_dependencies(pkg_test ${DSD_TOOLS})
 gtest_discover_tests(pkg_test)
 
 set(DSD_PKG_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/pkg)
