@@ -91,7 +91,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
             break;
     }
     if (argc != 2 && argc != 3) {
-        std::printf(variant.usage, argv[0]);
+        std::fputs(usage_text(variant.usage, argv[0]).c_str(), stdout);
         return failure;
     }
     const std::string input = argv[1];
