@@ -365,16 +365,15 @@ TEST_F(Converter, UnusableTagPointersAreIgnored) {
 
 // An independent reader of DSDIFF tags, where the machine has one.
 TEST_F(Converter, TagReaderSeesTheSameTitle) {
-    const std::string python = "/usr/bin/python3";
-    const std::string probe = "import mutagen.dsdiff";
-    if (!file_exists(python) || run_program(python, {"-c", probe}).status != 0) {
+    const auto python = python_with_mutagen();
+    if (!python) {
         GTEST_SKIP() << "needs Python's mutagen (Debian package python3-mutagen)";
     }
     const Bytes tag = testgen::make_id3v2_tag("Ein Titel", 4, 61);
     write_file(dir / "t.dsf", make_tagged(tag));
     ASSERT_EQ(run({"t.dsf"}).status, 0);
     const auto r = run_program(
-        python,
+        *python,
         {"-c",
          "import sys, mutagen\n"
          "for name in sys.argv[1:]:\n"

@@ -25,34 +25,6 @@ const std::string dff_rate_set_128 = DFF_RATE_SET_128;
 const std::string dff_rate_set_256 = DFF_RATE_SET_256;
 const std::string wav_rate_set = WAV_RATE_SET;
 
-std::optional<std::string> find_on_path(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return std::nullopt;
-}
-
-// Debian's python3-mutagen belongs to /usr/bin/python3, which need not be the
-// first python3 on PATH.
-std::optional<std::string> python_with_mutagen() {
-    std::vector<std::string> candidates{"/usr/bin/python3"};
-    if (auto other = find_on_path("python3")) {
-        candidates.push_back(*other);
-    }
-    for (const auto& python : candidates) {
-        if (file_exists(python) &&
-            run_program(python, {"-c", "import mutagen.dsdiff"}).status == 0) {
-            return python;
-        }
-    }
-    return std::nullopt;
-}
-
 #define REQUIRE_TOOL(var, name)                                                             \
     const auto var = find_on_path(name);                                                    \
     if (!var) {                                                                             \

@@ -56,15 +56,15 @@ TEST(ConvertedDff, TaggedFileKeepsItsTagWhenRelabelled) {
     expected[62] = 0x22;
     EXPECT_EQ(read_file(dir / "t.dff"), expected);
 
-    const std::string python = "/usr/bin/python3";
-    if (!file_exists(python) || run_program(python, {"-c", "import mutagen.dsdiff"}).status != 0) {
+    const auto python = python_with_mutagen();
+    if (!python) {
         GTEST_SKIP() << "reading the tag back needs Python's mutagen (python3-mutagen)";
     }
-    const auto read = run_program(python, {"-c",
-                                           "import sys, mutagen\n"
-                                           "f = mutagen.File(sys.argv[1])\n"
-                                           "print(f.info.sample_rate, f.tags['TIT2'])\n",
-                                           dir / "t.dff"});
+    const auto read = run_program(*python, {"-c",
+                                            "import sys, mutagen\n"
+                                            "f = mutagen.File(sys.argv[1])\n"
+                                            "print(f.info.sample_rate, f.tags['TIT2'])\n",
+                                            dir / "t.dff"});
     EXPECT_EQ(read.status, 0) << read.err;
     EXPECT_EQ(read.out, "5644800 Relabelled\n");
 }

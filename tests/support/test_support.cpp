@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace dsd::test {
@@ -143,6 +144,32 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::close(out_fd);
     ::close(err_fd);
     return result;
+}
+
+std::optional<std::string> find_on_path(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> python_with_mutagen() {
+    std::vector<std::string> candidates{"/usr/bin/python3"};
+    if (auto other = find_on_path("python3")) {
+        candidates.push_back(*other);
+    }
+    for (const auto& python : candidates) {
+        if (file_exists(python) &&
+            run_program(python, {"-c", "import mutagen.dsdiff"}).status == 0) {
+            return python;
+        }
+    }
+    return std::nullopt;
 }
 
 uid_t unprivileged_uid() {

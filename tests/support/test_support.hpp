@@ -55,6 +55,13 @@ struct RunResult {
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
+// The first executable `name` on PATH, if any.
+std::optional<std::string> find_on_path(const std::string& name);
+
+// A Python that can import mutagen's DSDIFF reader. Debian's python3-mutagen
+// belongs to /usr/bin/python3, which need not be the first python3 on PATH.
+std::optional<std::string> python_with_mutagen();
+
 // The uid of "nobody", for cases that must not run as root.
 uid_t unprivileged_uid();
 
