@@ -8,6 +8,7 @@
 
 #include "dsf.hpp"
 #include "id3_tag.hpp"
+#include "mapped_input.hpp"
 
 namespace dsd {
 
@@ -22,9 +23,10 @@ struct WriteResult {
     std::int64_t position = 0;  // of the failing file
 };
 
-// Converts the DSF open on `in` (any position) into a DFF written to `out`
-// from its current position, declared at `rate`.
+// Converts the DSF open on `in` into a DFF written to `out` from its current
+// position, declared at `rate`. The sound is mapped unless `access` says read.
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
-                             const std::optional<Id3TagLocation>& tag);
+                             const std::optional<Id3TagLocation>& tag,
+                             MappedInput::Access access = MappedInput::Access::mapped);
 
 }  // namespace dsd
