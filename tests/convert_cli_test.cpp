@@ -202,6 +202,39 @@ TEST_F(Converter, TruncatedInputsAreReadErrors) {
     }
 }
 
+// The input cut short by another program while the loop runs: stopped once
+// the first window is mapped (a file of data) or the first chunk read (a
+// sparse file, which is read, not mapped), it loses its end. Both converters
+// report a read error where the file now ends and leave no output.
+TEST_F(Converter, InputShrinkingDuringTheConversionIsAReadError) {
+    if (!tracing_available()) {
+        GTEST_SKIP() << "needs ptrace to stop the converter inside its loop";
+    }
+    const Bytes dsf = make(64 * 32768);
+    for (const bool sparse : {false, true}) {
+        for (const auto& program : {convert, dummy}) {
+            if (sparse) {
+                write_file(dir / "in.dsf", Bytes(dsf.begin(), dsf.begin() + 92));
+                ASSERT_EQ(::truncate((dir / "in.dsf").c_str(), static_cast<off_t>(dsf.size())), 0);
+            } else {
+                write_file(dir / "in.dsf", dsf);
+            }
+            const std::uint64_t cut = 92 + (sparse ? 40 : 20) * 8192 + 100;
+            RunOptions options;
+            options.stop_after_syscall = sparse ? is_large_pread : is_shared_file_mapping;
+            options.while_stopped = [&] {
+                ASSERT_EQ(::truncate((dir / "in.dsf").c_str(), static_cast<off_t>(cut)), 0);
+            };
+            const auto r = run({"in.dsf"}, options, program);
+            EXPECT_TRUE(r.stopped) << sparse;
+            EXPECT_EQ(r.status, 1) << sparse;
+            EXPECT_EQ(r.out, info(dsf));
+            EXPECT_EQ(r.err, " read error : " + std::to_string(cut) + "\n");
+            EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dsf"});
+        }
+    }
+}
+
 TEST_F(Converter, MissingOutputDirectoryIsReportedAfterTheHeader) {
     const Bytes dsf = make(100);
     write_file(dir / "in.dsf", dsf);

@@ -5,8 +5,11 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,6 +80,44 @@ std::string drain(int fd) {
     return text;
 }
 
+// Follows a child that stopped at its exec until the syscall the options pick
+// returns; false when the child ended first (its wait status in `wstatus`)
+// or cannot be traced (then detached and running).
+bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
+    if (::waitpid(pid, &wstatus, 0) != pid || !WIFSTOPPED(wstatus)) {
+        return false;
+    }
+    ::ptrace(PTRACE_SETOPTIONS, pid, 0, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    std::optional<long> number;
+    std::array<std::uint64_t, 6> arguments{};
+    int signal = 0;
+    for (;;) {
+        ::ptrace(PTRACE_SYSCALL, pid, 0, signal);
+        signal = 0;
+        if (::waitpid(pid, &wstatus, 0) != pid || !WIFSTOPPED(wstatus)) {
+            return false;
+        }
+        if (WSTOPSIG(wstatus) != (SIGTRAP | 0x80)) {
+            signal = WSTOPSIG(wstatus);
+            continue;
+        }
+        __ptrace_syscall_info info{};
+        if (::ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) {
+            ::ptrace(PTRACE_DETACH, pid, 0, 0);
+            return false;
+        }
+        if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+            number = static_cast<long>(info.entry.nr);
+            std::copy(std::begin(info.entry.args), std::end(info.entry.args), arguments.begin());
+        } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && number &&
+                   options.stop_after_syscall(*number, arguments)) {
+            options.while_stopped();
+            ::ptrace(PTRACE_DETACH, pid, 0, 0);
+            return true;
+        }
+    }
+}
+
 }  // namespace
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
@@ -128,14 +169,24 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                 ::_exit(125);
             }
         }
+        if (options.stop_after_syscall) {
+            ::ptrace(PTRACE_TRACEME, 0, 0, 0);
+        }
         ::fexecve(program_fd, argv.data(), environ);
         ::_exit(127);
     }
     ::close(program_fd);
     int wstatus = 0;
-    ::waitpid(pid, &wstatus, 0);
-
+    bool ended = false;
     RunResult result;
+    if (options.stop_after_syscall) {
+        result.stopped = trace_to_stop(pid, options, wstatus);
+        ended = !result.stopped && (WIFEXITED(wstatus) || WIFSIGNALED(wstatus));
+    }
+    if (!ended) {
+        ::waitpid(pid, &wstatus, 0);
+    }
+
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     ::lseek(out_fd, 0, SEEK_SET);
     ::lseek(err_fd, 0, SEEK_SET);
@@ -144,6 +195,30 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::close(out_fd);
     ::close(err_fd);
     return result;
+}
+
+bool tracing_available() {
+    static const bool available = [] {
+        RunOptions options;
+        options.stop_after_syscall = [](long, const SyscallArguments&) { return true; };
+        options.while_stopped = [] {};
+        return run_program("/bin/true", {}, options).stopped;
+    }();
+    return available;
+}
+
+bool is_shared_file_mapping(long number, const SyscallArguments& arguments) {
+#ifdef SYS_mmap2
+    const bool mmap = number == SYS_mmap2;
+#else
+    const bool mmap = number == SYS_mmap;
+#endif
+    return mmap && arguments[2] == PROT_READ && (arguments[3] & MAP_SHARED) != 0 &&
+           static_cast<int>(arguments[4]) >= 0;
+}
+
+bool is_large_pread(long number, const SyscallArguments& arguments) {
+    return number == SYS_pread64 && arguments[2] >= 65536;
 }
 
 std::optional<std::string> find_on_path(const std::string& name) {

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,16 +46,29 @@ struct RunOptions {
     bool ignore_sigxfsz = false;
     std::optional<mode_t> umask;
     std::optional<std::string> argv0;  // default: the program path
+    // Traces the program until it returns from the first system call this
+    // picks (by number and arguments), runs `while_stopped`, and lets it go on.
+    std::function<bool(long, const std::array<std::uint64_t, 6>&)> stop_after_syscall;
+    std::function<void()> while_stopped;
 };
 
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal number
     std::string out;
     std::string err;
+    bool stopped = false;  // the program reached stop_after_syscall
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const RunOptions& options = {});
+
+using SyscallArguments = std::array<std::uint64_t, 6>;
+// Whether this process may trace the programs it starts.
+bool tracing_available();
+// Stops for stop_after_syscall: a read-only shared mapping of a file, and a
+// positioned read of at least 64 KiB.
+bool is_shared_file_mapping(long number, const SyscallArguments& arguments);
+bool is_large_pread(long number, const SyscallArguments& arguments);
 
 // The first executable `name` on PATH, if any.
 std::optional<std::string> find_on_path(const std::string& name);
