@@ -1,8 +1,10 @@
 #include "converter.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "dff_writer.hpp"
@@ -25,6 +27,8 @@ int say(const char* format, const std::string& name) {
     return failure;
 }
 
+// The header lines are information, not the product: a closed pipe or a
+// full device on standard output is reported once and the run goes on.
 void print_stream_info(const DsfHeaderResult& header) {
     const auto& info = header.info;
     if (header.values_read >= 1) {
@@ -39,7 +43,11 @@ void print_stream_info(const DsfHeaderResult& header) {
     if (header.values_read >= 4) {
         std::printf(text::data_size, static_cast<unsigned long long>(info.data_size));
     }
-    std::fflush(stdout);
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno != 0 ? errno : EIO;
+        std::fprintf(stderr, text::lost_output, std::strerror(error));
+    }
 }
 
 // Reports a header that failed its checks; returns the exit status.
@@ -118,10 +126,13 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
         output = *file_stem_with_dot(input) + "dff";
     }
 
+    // Writes to a closed pipe fail with EPIPE instead of ending the run.
+    std::signal(SIGPIPE, SIG_IGN);
     // Read-only: the input is never written, so read-only files and media
     // convert like any other.
     auto in = open_for_reading(input);
-    if (!in) {
+    const auto input_identity = in ? identity_of(in->get()) : std::nullopt;
+    if (!input_identity) {
         return say(text::cannot_open_input, input);
     }
     const DsfHeaderResult header = read_dsf_header(in->get());
@@ -134,7 +145,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     // Past a file-size limit, a write should fail and be reported like any
     // other failed write, not kill the process with its output half-made.
     std::signal(SIGXFSZ, SIG_IGN);
-    auto out = StagedOutput::create(output);
+    auto out = StagedOutput::create(output, input_identity);
     if (!out) {
         in->close();
         std::fprintf(stderr, text::cannot_open_output, output.c_str());
@@ -155,9 +166,15 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     }
     in->close();
     const auto end = current_position(out->fd());
-    if (!out->commit()) {
-        std::fprintf(stderr, text::write_error, static_cast<long>(end));
-        return failure;
+    switch (out->commit()) {
+        case StagedOutput::Commit::write_failed:
+            std::fprintf(stderr, text::write_error, static_cast<long>(end));
+            return failure;
+        case StagedOutput::Commit::name_failed:
+            std::fprintf(stderr, text::cannot_rename, output.c_str(), std::strerror(out->error()));
+            return failure;
+        case StagedOutput::Commit::done:
+            break;
     }
     return 0;
 }

@@ -27,5 +27,9 @@ inline constexpr char wrong_block_size[] = "Wrong block size : %u\n";
 inline constexpr char cannot_open_output[] = " cannot open file : %s\n";
 inline constexpr char read_error[] = " read error : %ld\n";
 inline constexpr char write_error[] = " write error : %ld\n";
+// The output file and why it could not be given its name.
+inline constexpr char cannot_rename[] = " cannot rename file : %s (%s)\n";
+// Standard output lost the header lines; the conversion still counts.
+inline constexpr char lost_output[] = " cannot write standard output : %s\n";
 
 }  // namespace dsd::convert_text

@@ -133,27 +133,31 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
     return finding(DffFinding::not_dff);
 }
 
-RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate) {
+FieldChange rate_field_change(int fd, std::uint32_t target_rate) {
     const auto size = file_size(fd);
     if (!size) {
-        return RewriteOutcome::unreadable;
+        return no_change(RewriteOutcome::unreadable);
     }
     const DffRateField field = locate_dff_rate_field(file_source(fd, *size));
     switch (field.finding) {
         case DffFinding::found:
             break;
         case DffFinding::not_dff:
-            return RewriteOutcome::not_dff;
+            return no_change(RewriteOutcome::not_dff);
         case DffFinding::dst_compressed:
-            return RewriteOutcome::dst_compressed;
+            return no_change(RewriteOutcome::dst_compressed);
         case DffFinding::unreadable:
-            return RewriteOutcome::unreadable;
+            return no_change(RewriteOutcome::unreadable);
     }
     std::array<std::uint8_t, 4> current{};
     std::array<std::uint8_t, 4> wanted{};
     store_be32(current, field.rate);
     store_be32(wanted, target_rate);
-    return update_field(fd, field.offset, current, wanted);
+    return change_field(field.offset, current, wanted);
+}
+
+RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate) {
+    return apply_change(fd, rate_field_change(fd, target_rate));
 }
 
 }  // namespace dsd::rate

@@ -19,7 +19,11 @@ struct DffRateField {
 // Reads chunk headers only; the sound data is skipped by its size.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
-// Sets the rate field of the open file to `target_rate`, big-endian.
+// What setting the rate field of the file open on fd (for reading) to
+// `target_rate`, big-endian, takes.
+FieldChange rate_field_change(int fd, std::uint32_t target_rate);
+
+// Sets the rate field of the file open on fd for update.
 RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate);
 
 }  // namespace dsd::rate

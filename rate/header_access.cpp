@@ -25,12 +25,23 @@ ByteSource memory_source(std::span<const std::uint8_t> bytes) {
             }};
 }
 
-RewriteOutcome update_field(int fd, std::uint64_t offset, std::span<const std::uint8_t> current,
-                            std::span<const std::uint8_t> wanted) {
+FieldChange change_field(std::uint64_t offset, std::span<const std::uint8_t> current,
+                         std::span<const std::uint8_t> wanted) {
     if (std::ranges::equal(current, wanted)) {
-        return RewriteOutcome::already_set;
+        return no_change(RewriteOutcome::already_set);
     }
-    if (!write_full_at(fd, wanted, offset) || ::fsync(fd) != 0) {
+    FieldChange change{.outcome = RewriteOutcome::rewritten, .offset = offset};
+    change.size = std::min(wanted.size(), change.bytes.size());
+    std::copy_n(wanted.begin(), change.size, change.bytes.begin());
+    return change;
+}
+
+RewriteOutcome apply_change(int fd, const FieldChange& change) {
+    if (change.outcome != RewriteOutcome::rewritten) {
+        return change.outcome;
+    }
+    if (!write_full_at(fd, std::span(change.bytes).first(change.size), change.offset) ||
+        ::fsync(fd) != 0) {
         return RewriteOutcome::write_failed;
     }
     return RewriteOutcome::rewritten;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -41,9 +42,25 @@ enum class RewriteOutcome {
     write_failed,
 };
 
-// Writes `wanted` over `current` at `offset` unless they are equal, then
-// syncs. The caller still has to check the close.
-RewriteOutcome update_field(int fd, std::uint64_t offset, std::span<const std::uint8_t> current,
-                            std::span<const std::uint8_t> wanted);
+// What one file needs: an outcome and, when it is `rewritten`, the bytes
+// still to be written. Finding it needs only read access.
+struct FieldChange {
+    RewriteOutcome outcome = RewriteOutcome::unreadable;
+    std::uint64_t offset = 0;
+    std::array<std::uint8_t, 8> bytes{};
+    std::size_t size = 0;
+};
+
+inline FieldChange no_change(RewriteOutcome outcome) {
+    return FieldChange{.outcome = outcome};
+}
+
+// `wanted` at `offset` unless it equals `current` (at most 8 bytes).
+FieldChange change_field(std::uint64_t offset, std::span<const std::uint8_t> current,
+                         std::span<const std::uint8_t> wanted);
+
+// Writes a change found by change_field, then syncs; any other outcome is
+// returned as it is. The caller still has to check the close.
+RewriteOutcome apply_change(int fd, const FieldChange& change);
 
 }  // namespace dsd::rate

@@ -156,21 +156,21 @@ WavFormatFields locate_wav_format(const ByteSource& source) {
     return finding(WavFinding::not_wav);
 }
 
-RewriteOutcome rewrite_rate_field(int fd) {
+FieldChange rate_field_change(int fd) {
     const auto size = file_size(fd);
     if (!size) {
-        return RewriteOutcome::unreadable;
+        return no_change(RewriteOutcome::unreadable);
     }
     const WavFormatFields fmt = locate_wav_format(file_source(fd, *size));
     switch (fmt.finding) {
         case WavFinding::found:
             break;
         case WavFinding::not_wav:
-            return RewriteOutcome::not_wav;
+            return no_change(RewriteOutcome::not_wav);
         case WavFinding::not_pcm:
-            return RewriteOutcome::not_pcm;
+            return no_change(RewriteOutcome::not_pcm);
         case WavFinding::unreadable:
-            return RewriteOutcome::unreadable;
+            return no_change(RewriteOutcome::unreadable);
     }
     // At most 44100 x 65535, well inside 32 bits.
     const std::uint32_t byte_rate = wav_target_rate * std::uint32_t{fmt.block_align};
@@ -180,7 +180,11 @@ RewriteOutcome rewrite_rate_field(int fd) {
     store_le32(std::span(current).subspan(4), fmt.byte_rate);
     store_le32(std::span(wanted).first(4), wav_target_rate);
     store_le32(std::span(wanted).subspan(4), byte_rate);
-    return update_field(fd, fmt.rate_offset, current, wanted);
+    return change_field(fmt.rate_offset, current, wanted);
+}
+
+RewriteOutcome rewrite_rate_field(int fd) {
+    return apply_change(fd, rate_field_change(fd));
 }
 
 }  // namespace dsd::rate

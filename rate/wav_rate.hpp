@@ -25,7 +25,11 @@ struct WavFormatFields {
 // source's real size, never by the RIFF size field.
 WavFormatFields locate_wav_format(const ByteSource& source);
 
-// Sets the file's rate to 44100 Hz and its byte rate to 44100 x block align.
+// What setting the rate of the file open on fd (for reading) to 44100 Hz and
+// its byte rate to 44100 x block align takes.
+FieldChange rate_field_change(int fd);
+
+// Sets both fields of the file open on fd for update.
 RewriteOutcome rewrite_rate_field(int fd);
 
 }  // namespace dsd::rate

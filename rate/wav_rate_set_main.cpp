@@ -5,8 +5,8 @@
 
 namespace {
 
-dsd::rate::RewriteOutcome set_rate(int fd) {
-    return dsd::rate::rewrite_rate_field(fd);
+dsd::rate::FieldChange set_rate(int fd) {
+    return dsd::rate::rate_field_change(fd);
 }
 
 }  // namespace
