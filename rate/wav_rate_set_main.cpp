@@ -1,12 +1,12 @@
 // wav-rate-set: declares WAV files at 44100 Hz.
 #include "messages.hpp"
 #include "rate_driver.hpp"
-#include "wav_rate.hpp"
+#include "rewrite.hpp"
 
 namespace {
 
 dsd::rate::FieldChange set_rate(int fd) {
-    return dsd::rate::rate_field_change(fd);
+    return dsd::rate::wav_rate_change(fd);
 }
 
 }  // namespace

@@ -1,17 +1,17 @@
-#include "dff_rate.hpp"
+#include "dsdiff.hpp"
 
 #include <array>
 #include <optional>
 #include <span>
 
 #include "byte_order.hpp"
-#include "file_io.hpp"
+#include "chunk_id.hpp"
 
-namespace dsd::rate {
+namespace dsd {
 
 namespace {
 
-using Id = std::array<std::uint8_t, 4>;
+using Id = ChunkId;
 
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
 
@@ -133,31 +133,4 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
     return finding(DffFinding::not_dff);
 }
 
-FieldChange rate_field_change(int fd, std::uint32_t target_rate) {
-    const auto size = file_size(fd);
-    if (!size) {
-        return no_change(RewriteOutcome::unreadable);
-    }
-    const DffRateField field = locate_dff_rate_field(file_source(fd, *size));
-    switch (field.finding) {
-        case DffFinding::found:
-            break;
-        case DffFinding::not_dff:
-            return no_change(RewriteOutcome::not_dff);
-        case DffFinding::dst_compressed:
-            return no_change(RewriteOutcome::dst_compressed);
-        case DffFinding::unreadable:
-            return no_change(RewriteOutcome::unreadable);
-    }
-    std::array<std::uint8_t, 4> current{};
-    std::array<std::uint8_t, 4> wanted{};
-    store_be32(current, field.rate);
-    store_be32(wanted, target_rate);
-    return change_field(field.offset, current, wanted);
-}
-
-RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate) {
-    return apply_change(fd, rate_field_change(fd, target_rate));
-}
-
-}  // namespace dsd::rate
+}  // namespace dsd
