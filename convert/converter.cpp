@@ -60,6 +60,24 @@ void print_stream_info(const DsfHeaderResult& header) {
     }
 }
 
+// Bytes from a file, safe to show on a terminal: printable ASCII as it is,
+// anything else as \xNN.
+std::string printable(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            shown += c;
+        } else {
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0xF];
+        }
+    }
+    return shown;
+}
+
 // Reports a header that failed its checks; returns the exit status.
 int report_header_error(const DsfHeaderResult& header) {
     switch (header.error) {
@@ -67,10 +85,16 @@ int report_header_error(const DsfHeaderResult& header) {
             report(text::read_error, header.detail);
             break;
         case DsfHeaderError::not_dsf:
-            report(text::not_dsf, header.identifier);
+            report(text::not_dsf, printable(header.identifier));
             break;
         case DsfHeaderError::wrong_channels:
             report(text::wrong_channels, header.detail);
+            break;
+        case DsfHeaderError::wrong_rate:
+            report(text::wrong_rate, header.info.sampling_frequency);
+            break;
+        case DsfHeaderError::wrong_bits:
+            report(text::wrong_bits, header.detail);
             break;
         case DsfHeaderError::wrong_block_size:
             report(text::wrong_block_size, header.detail);

@@ -26,6 +26,8 @@ inline constexpr std::string_view data_size = "DSD Data size <%s>\n";
 
 inline constexpr std::string_view not_dsf = "Not a 'DSF' format : %s\n";
 inline constexpr std::string_view wrong_channels = "Wrong numbers of channels : %s\n";
+inline constexpr std::string_view wrong_rate = "Wrong sampling frequency : %s\n";
+inline constexpr std::string_view wrong_bits = "Wrong bit number : %s\n";
 inline constexpr std::string_view wrong_data_size = "Wrong data size : %s\n";
 inline constexpr std::string_view wrong_block_size = "Wrong block size : %s\n";
 

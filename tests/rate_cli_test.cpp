@@ -310,9 +310,11 @@ TEST(WavRateSet, BothFieldsMustHoldTheirTargetsToBeLeftAlone) {
 
 TEST(WavRateSet, RejectedFilesStayByteForByte) {
     const Bytes good = testgen::canonical_wav(stereo24, testgen::pattern_bytes(60));
+    Bytes adpcm = testgen::fmt_body({2, 2, 44100, 4});
+    adpcm[12] = 0x00;  // block align 1024
+    adpcm[13] = 0x04;
     const std::vector<std::pair<std::string, Bytes>> files{
-        {"adpcm.wav",
-         testgen::wav_file({testgen::riff_chunk("fmt ", testgen::fmt_body({2, 2, 44100, 4}))})},
+        {"adpcm.wav", testgen::wav_file({testgen::riff_chunk("fmt ", adpcm)})},
         {"ext.wav", testgen::wav_file({testgen::riff_chunk(
                         "fmt ", testgen::fmt_extensible_body(stereo24, 0x92))})},
         {"nofmt.wav", testgen::wav_file({testgen::riff_chunk("data", testgen::pattern_bytes(20))})},
