@@ -57,8 +57,7 @@ WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
 }  // namespace
 
 std::uint64_t dff_sound_bytes(const DsfStreamInfo& info) {
-    const std::uint64_t per_channel = info.sample_count / 8 + (info.sample_count % 8 != 0);
-    return 2 * std::min(per_channel, info.data_size / 2);
+    return 2 * dsf_stereo_bytes_per_channel(info);
 }
 
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
@@ -83,17 +82,18 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
             static_cast<std::size_t>(std::min<std::uint64_t>(pairs_left, pairs_per_chunk));
         const auto taken = static_cast<std::size_t>(
             std::min<std::uint64_t>(per_channel_left, pairs * dsf_block_size));
-        const auto viewed =
-            input.view(offset, pairs * pair_bytes, [&](std::span<const std::uint8_t> chunk) {
-                std::size_t left = taken;
-                for (std::size_t p = 0; p < pairs; ++p) {
-                    const std::size_t take = std::min<std::size_t>(left, dsf_block_size);
-                    const auto pair = chunk.subspan(p * pair_bytes, pair_bytes);
-                    interleave_channels(pair.first(take), pair.subspan(dsf_block_size, take),
-                                        out_buffer.subspan(p * pair_bytes, 2 * take), reverse);
-                    left -= take;
-                }
-            });
+        // The last pair may end inside the right channel's block: nothing
+        // past the bytes used is read, so nothing from beyond the chunk.
+        const std::size_t last_take = taken - (pairs - 1) * dsf_block_size;
+        const std::size_t wanted = (pairs - 1) * pair_bytes + dsf_block_size + last_take;
+        const auto viewed = input.view(offset, wanted, [&](std::span<const std::uint8_t> chunk) {
+            for (std::size_t p = 0; p < pairs; ++p) {
+                const std::size_t take = p + 1 < pairs ? dsf_block_size : last_take;
+                const auto pair = chunk.subspan(p * pair_bytes);
+                interleave_channels(pair.first(take), pair.subspan(dsf_block_size, take),
+                                    out_buffer.subspan(p * pair_bytes, 2 * take), reverse);
+            }
+        });
         if (!viewed.ok) {
             return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
         }
