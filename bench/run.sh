@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Times dsf-dff-convert against a plain copy of the same file, reports the
-# converter's peak memory and times the rate rewriters on a tiny and a huge
-# file. Usage: bench/run.sh [BUILD_DIR]   (default build/release)
-# BENCH_PAIRS (default 21) and BENCH_MIB (default 128) change the run.
+# Times the converters against plain copies of the same file (dd bs=1M and
+# cp), reports their peak memory at two input sizes and times the rate
+# rewriters on a tiny and a huge file. Usage: bench/run.sh [BUILD_DIR]
+# (default build/release). BENCH_PAIRS (default 21) and BENCH_MIB (default
+# 128) change the run.
 set -euo pipefail
 
 build=${1:-build/release}
@@ -10,10 +11,12 @@ pairs=${BENCH_PAIRS:-21}
 mib=${BENCH_MIB:-128}
 gen=$build/tests/generator/dsf-gen
 conv=$build/convert/dsf-dff-convert
+dummy=$build/convert/dsf-dff256-dummy
+back=$build/convert/dff-dsf-convert
 dff_rate=$build/rate/dff-rate-set-64
 wav_rate=$build/rate/wav-rate-set
 
-for tool in "$gen" "$conv"; do
+for tool in "$gen" "$conv" "$dummy"; do
     if [[ ! -x $tool ]]; then
         echo "missing $tool: build first (cmake --build --preset release)" >&2
         exit 2
@@ -23,91 +26,144 @@ if ((pairs < 15 || mib < 128)); then
     echo "warning: below the reference run (15 pairs, 128 MiB)" >&2
 fi
 
-work=$(mktemp -d /dev/shm/dsd-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+# Everything runs in memory, so that disk writeback does not drown the
+# comparison. The large input, its DFF form and one output at a time, plus
+# the rewriters' small files (their 4 GiB files are sparse).
+need_kib=$(((3 * mib + 64) * 1024))
+tmpfs_with_room() {
+    [[ -d $1 && $(stat -f -c %T "$1" 2>/dev/null) == tmpfs ]] &&
+        (($(df -k --output=avail "$1" | tail -1) >= need_kib))
+}
+mounted=""
+if [[ -n ${TMPDIR:-} ]] && tmpfs_with_room "$TMPDIR"; then
+    work=$(mktemp -d "$TMPDIR/dsd-bench.XXXXXX")
+    where="TMPDIR ($TMPDIR)"
+elif ((EUID == 0)) && mounted=$(mktemp -d /tmp/dsd-bench-mnt.XXXXXX) &&
+    mount -t tmpfs -o "size=$((need_kib + 65536))k,mode=700" dsd-bench "$mounted" 2>/dev/null; then
+    work=$mounted
+    where="a tmpfs mounted for the run at $mounted"
+elif tmpfs_with_room /dev/shm; then
+    rmdir "$mounted" 2>/dev/null || true
+    mounted=""
+    work=$(mktemp -d /dev/shm/dsd-bench.XXXXXX)
+    where="/dev/shm"
+else
+    rmdir "$mounted" 2>/dev/null || true
+    echo "no tmpfs with $((need_kib / 1024)) MiB free: set TMPDIR to one, or run as root" >&2
+    exit 2
+fi
+cleanup() {
+    if [[ -n $mounted ]]; then
+        umount "$mounted" && rmdir "$mounted"
+    else
+        rm -rf "$work"
+    fi
+}
+trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 echo "== machine"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc)"
-echo "kernel: $(uname -r); work dir: $(df -h --output=fstype,size "$work" | tail -1 | xargs)"
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "kernel: $(uname -r); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "work dir: $where: $(df -h --output=fstype,size "$work" | tail -1 | xargs)"
 
-echo "== conversion vs dd, $mib MiB of sound data, $pairs alternating pairs"
+echo "== converters vs dd bs=1M and cp, $mib MiB of sound data, $pairs rounds"
 big=$work/big.dsf
 # 1-bit stereo: one byte per channel holds 8 samples.
 "$gen" --rate 2822400 --samples $((mib * 1024 * 1024 / 2 * 8)) "$big" >/dev/null
-echo "input: $(stat -c %s "$big") bytes"
+"$conv" "$big" "$work/big.dff" >/dev/null
+echo "input: $(stat -c %s "$big") bytes (DSF), $(stat -c %s "$work/big.dff") bytes (DFF)"
+if [[ ! -x $back ]]; then
+    echo "skipped dff-dsf-convert: not built in $build"
+    back=""
+fi
 
-# The loop runs in one Python process: a monotonic clock around each run,
-# and the CPU time (user + system) the run used, which other load on the
-# machine disturbs far less than wall time.
-python3 - "$pairs" "$conv" "$big" "$work" <<'PY'
+# One Python process runs the loop: a monotonic clock around each run, and
+# the CPU time (user + system) the run used, which other load on the machine
+# disturbs far less than wall time.
+python3 - "$pairs" "$work" "$conv" "$dummy" "$back" <<'PY'
 import os, resource, statistics, subprocess, sys, time
 
-pairs, conv, big, work = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+rounds, work, conv, dummy, back = int(sys.argv[1]), *sys.argv[2:]
+big, big_dff = f"{work}/big.dsf", f"{work}/big.dff"
 commands = {
-    "convert": ([conv, big, f"{work}/out.dff"], f"{work}/out.dff"),
-    "dd": (["dd", f"if={big}", f"of={work}/out.copy", "bs=1M", "status=none"],
-           f"{work}/out.copy"),
+    "dd bs=1M": ["dd", f"if={big}", f"of={work}/out.copy", "bs=1M", "status=none"],
+    "cp": ["cp", big, f"{work}/out.copy"],
+    "dsf-dff-convert": [conv, big, f"{work}/out.dff"],
+    "dsf-dff256-dummy": [dummy, big, f"{work}/out.dff"],
 }
+if back:
+    commands["dff-dsf-convert"] = [back, big_dff, f"{work}/out.dsf"]
+outputs = [f"{work}/out.{ext}" for ext in ("copy", "dff", "dsf")]
 
 def run(name):
-    argv, out = commands[name]
-    for _, old in commands.values():
+    for old in outputs:
         if os.path.exists(old):
             os.remove(old)
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     t0 = time.perf_counter_ns()
-    subprocess.run(argv, stdout=subprocess.DEVNULL, check=True)
+    subprocess.run(commands[name], stdout=subprocess.DEVNULL, check=True)
     wall = time.perf_counter_ns() - t0
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     return wall / 1e6, cpu * 1e3
 
+names = list(commands)
 for _ in range(2):
-    run("convert"), run("dd")
-wall = {"convert": [], "dd": []}
-cpu = {"convert": [], "dd": []}
-for i in range(pairs):
-    # Alternate which goes first so that neither always follows the other.
-    order = ("convert", "dd") if i % 2 == 0 else ("dd", "convert")
-    for name in order:
+    for name in names:
+        run(name)
+wall = {name: [] for name in names}
+cpu = {name: [] for name in names}
+for i in range(rounds):
+    # Rotate the order so that no program always follows the same one.
+    k = i % len(names)
+    for name in names[k:] + names[:k]:
         w, c = run(name)
         wall[name].append(w)
         cpu[name].append(c)
-for _, old in commands.values():
+for old in outputs:
     if os.path.exists(old):
         os.remove(old)
 
 med = statistics.median
-for name, label in (("convert", "dsf-dff-convert"), ("dd", "dd bs=1M")):
-    print(f"{label + ' median:':24}{med(wall[name]):7.1f} ms wall (min {min(wall[name]):.1f}, "
-          f"max {max(wall[name]):.1f}); {med(cpu[name]):.1f} ms CPU")
-ratios = [c / d for c, d in zip(wall["convert"], wall["dd"])]
-cpu_ratios = [c / d for c, d in zip(cpu["convert"], cpu["dd"]) if d > 0]
-print(f"ratio converter/dd, median of pairs: {med(ratios):.3f} wall (target <= 1.15), "
-      f"{med(cpu_ratios):.3f} CPU time")
-print("wall ratios of the pairs: " + " ".join(f"{r:.3f}" for r in ratios))
+def ratio(name, base, times):
+    return med([a / b for a, b in zip(times[name], times[base]) if b > 0])
+print(f"{'':18}{'median wall':>14}{'min':>9}{'CPU':>9}{'/ dd':>8}{'/ cp':>8}{'CPU / dd':>10}")
+for name in names:
+    print(f"{name:18}{med(wall[name]):11.1f} ms{min(wall[name]):9.1f}{med(cpu[name]):9.1f}"
+          f"{ratio(name, 'dd bs=1M', wall):8.3f}{ratio(name, 'cp', wall):8.3f}"
+          f"{ratio(name, 'dd bs=1M', cpu):10.3f}")
+print("ratios: medians of the per-round ratios of wall time (target: converters <= 0.85 "
+      "to dd); CPU: user + system")
 PY
 
-echo "== peak resident memory of dsf-dff-convert"
+echo "== peak resident memory (KiB, lowest of three runs)"
 small=$work/small.dsf
 "$gen" --rate 2822400 --samples $((1024 * 1024 / 2 * 8)) "$small" >/dev/null
+"$conv" "$small" "$work/small.dff" >/dev/null
 peak_kib() {
     local best="" kib
     for _ in 1 2 3; do
-        rm -f "$work/peak.dff"
-        kib=$(/usr/bin/time -f %M "$conv" "$1" "$work/peak.dff" 2>&1 >/dev/null | tail -1)
+        rm -f "$work/peak.dff" "$work/peak.dsf"
+        kib=$(/usr/bin/time -f %M "$1" "$2" "$work/peak.$3" 2>&1 >/dev/null | tail -1)
         if [[ -z $best ]] || ((kib < best)); then best=$kib; fi
     done
-    rm -f "$work/peak.dff"
+    rm -f "$work/peak.dff" "$work/peak.dsf"
     echo "$best"
 }
-rss_small=$(peak_kib "$small")
-rss_big=$(peak_kib "$big")
-echo "1 MiB input: $rss_small KiB; $mib MiB input: $rss_big KiB;" \
-    "difference $((rss_big - rss_small)) KiB (target <= 1024)"
-rm -f "$big"
+rss_line() {
+    local tool=$1 small_in=$2 big_in=$3 ext=$4 rss_small rss_big
+    rss_small=$(peak_kib "$tool" "$small_in" "$ext")
+    rss_big=$(peak_kib "$tool" "$big_in" "$ext")
+    printf '%-18s 1 MiB: %6s; %d MiB: %6s; difference %5d (target <= 1024)\n' \
+        "$(basename "$tool")" "$rss_small" "$mib" "$rss_big" $((rss_big - rss_small))
+}
+rss_line "$conv" "$small" "$big" dff
+rss_line "$dummy" "$small" "$big" dff
+if [[ -n $back ]]; then
+    rss_line "$back" "$work/small.dff" "$work/big.dff" dsf
+fi
+rm -f "$big" "$work/big.dff"
 
 echo "== rate rewriters, 1 KiB file vs 4 GiB sparse file"
 # Big-endian or little-endian bytes of a number as printf escapes.
