@@ -6,6 +6,7 @@ include(GNUInstallDirs)
 set(DSD_TOOLS
   dsf-dff-convert
   dsf-dff256-dummy
+  dff-dsf-convert
   wav-rate-set
   dff-rate-set-64
   dff-rate-set-128
@@ -14,6 +15,7 @@ set(DSD_TOOLS
 # The page that documents each tool; the three DFF rate tools share one.
 set(DSD_PAGE_dsf-dff-convert dsf-dff-convert)
 set(DSD_PAGE_dsf-dff256-dummy dsf-dff256-dummy)
+set(DSD_PAGE_dff-dsf-convert dff-dsf-convert)
 set(DSD_PAGE_wav-rate-set wav-rate-set)
 set(DSD_PAGE_dff-rate-set-64 dff-rate-set-64)
 set(DSD_PAGE_dff-rate-set-128 dff-rate-set-64)
