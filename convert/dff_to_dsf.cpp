@@ -16,19 +16,23 @@ namespace {
 // The DSDIFF channel ids of each DSF channel type, in DSF channel order.
 struct Layout {
     std::uint32_t dsf_type;
-    std::array<std::string_view, dsf_max_channels> ids;
-    std::size_t count;
+    std::array<std::string_view, dsf_max_channels> ids;  // then empty
+
+    std::size_t count() const {
+        return static_cast<std::size_t>(std::find(ids.begin(), ids.end(), std::string_view()) -
+                                        ids.begin());
+    }
 };
 
 constexpr std::array<Layout, 8> layouts{{
-    {1, {"C   "}, 1},
-    {2, {"SLFT", "SRGT"}, 2},
-    {2, {"MLFT", "MRGT"}, 2},
-    {3, {"MLFT", "MRGT", "C   "}, 3},
-    {4, {"MLFT", "MRGT", "LS  ", "RS  "}, 4},
-    {5, {"MLFT", "MRGT", "C   ", "LFE "}, 5},
-    {6, {"MLFT", "MRGT", "C   ", "LS  ", "RS  "}, 5},
-    {7, {"MLFT", "MRGT", "C   ", "LFE ", "LS  ", "RS  "}, 6},
+    {1, {"C   "}},
+    {2, {"SLFT", "SRGT"}},
+    {2, {"MLFT", "MRGT"}},
+    {3, {"MLFT", "MRGT", "C   "}},
+    {4, {"MLFT", "MRGT", "LS  ", "RS  "}},
+    {5, {"MLFT", "MRGT", "C   ", "LFE "}},
+    {6, {"MLFT", "MRGT", "C   ", "LS  ", "RS  "}},
+    {7, {"MLFT", "MRGT", "C   ", "LFE ", "LS  ", "RS  "}},
 }};
 
 // The layout whose ids the file lists, each once, in any order; fills in
@@ -36,11 +40,11 @@ constexpr std::array<Layout, 8> layouts{{
 bool match_layout(const DffWalk& walk, DsfPlan& plan) {
     const std::span<const ChunkId> listed(walk.channel_ids.data(), walk.channel_count);
     for (const Layout& layout : layouts) {
-        if (layout.count != listed.size()) {
+        if (layout.count() != listed.size()) {
             continue;
         }
         bool all_found = true;
-        for (std::size_t k = 0; k < layout.count && all_found; ++k) {
+        for (std::size_t k = 0; k < listed.size() && all_found; ++k) {
             const auto matches = [&](const ChunkId& id) { return has_id(id, layout.ids[k]); };
             const auto found = std::find_if(listed.begin(), listed.end(), matches);
             all_found =
