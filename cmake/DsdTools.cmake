@@ -1,4 +1,4 @@
-# The six programs as installed: their name and version, the man pages, the
+# The seven programs as installed: their name and version, the man pages, the
 # bash completions, and the Debian package made from them. The version is the
 # project()'s; nothing here repeats it.
 include(GNUInstallDirs)
@@ -82,9 +82,10 @@ set(CPACK_PACKAGE_VENDOR "dsdtools developers")
 set(CPACK_PACKAGE_CONTACT "dsdtools developers <dsdtools@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line tools for DSF, DFF and WAV audio files")
 set(CPACK_PACKAGE_DESCRIPTION [=[
-Six small programs for one-bit (DSD) and PCM audio files.
+Seven small programs for one-bit (DSD) and PCM audio files.
 dsf-dff-convert and dsf-dff256-dummy convert stereo DSF files to DSDIFF
-(DFF) files and keep their ID3 tags. dff-rate-set-64, dff-rate-set-128
+(DFF) files and keep their ID3 tags; dff-dsf-convert converts DSDIFF
+files of 1 to 6 channels back to DSF, tag included. dff-rate-set-64, dff-rate-set-128
 and dff-rate-set-256 relabel the sampling rate of DFF files in place, and
 wav-rate-set declares WAV files at 44100 Hz in place.]=])
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
