@@ -40,6 +40,11 @@ inline std::string printable_bytes(std::span<const std::uint8_t> bytes) {
     return text;
 }
 
+inline std::string printable_bytes(std::string_view bytes) {
+    return printable_bytes(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
 // Writes the formatted text to `stream`; false when it could not be written.
 inline bool print_message(std::FILE* stream, std::string_view text, std::string_view value = {}) {
     const std::string line = format_message(text, value);

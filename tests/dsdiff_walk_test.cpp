@@ -160,8 +160,6 @@ TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
          DffWalkError::wrong_chunk_size, "CHNL", 32, 1},
         {"CMPR without a type", gen::dff_form({gen::dff_prop({gen::dff_chunk("CMPR", {1, 2})})}),
          DffWalkError::wrong_chunk_size, "CMPR", 32, 2},
-        {"PROP without a type", gen::dff_form({gen::dff_chunk("PROP", {'S', 'N'})}),
-         DffWalkError::wrong_chunk_size, "PROP", 16, 2},
         {"second PROP", gen::dff_form({stereo_prop(), sound, stereo_prop()}),
          DffWalkError::second_chunk, "PROP", 16 + 86 + 20, 74},
         {"second FS", gen::dff_form({gen::dff_prop({gen::dff_fs(1), gen::dff_fs(1)})}),
@@ -181,9 +179,31 @@ TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
         EXPECT_EQ(id_text(w.error_id), c.id);
         EXPECT_EQ(w.error_offset, c.offset);
         EXPECT_EQ(w.error_size, c.size);
-        EXPECT_EQ(locate_dff_rate_field(memory_source(c.file)).finding, DffFinding::not_dff);
     }
     EXPECT_EQ(walk(good).error, DffWalkError::none);
+}
+
+// The rewriters need the properties whole; what comes after them only
+// matters when it is compressed sound.
+TEST(DsdiffWalk, RewritersLookPastTheSoundPropertiesOnlyForCompression) {
+    const Bytes sound = gen::dff_chunk("DSD ", gen::pattern_bytes(8));
+    const auto rate_field = [](const Bytes& file) {
+        return locate_dff_rate_field(memory_source(file)).finding;
+    };
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, sound})), DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), gen::dff_prop({gen::dff_fs(1)})})),
+              DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({sound, sound, stereo_prop()})), DffFinding::not_dff);
+    EXPECT_EQ(rate_field(gen::dff_form({gen::dff_chunk("DST ", {}), sound, stereo_prop()})),
+              DffFinding::dst_compressed);
+    EXPECT_EQ(rate_field(gen::dff_form({gen::dff_prop({gen::dff_fs(1), gen::dff_fs(1)}), sound})),
+              DffFinding::not_dff);
+    Bytes truncated_sound = gen::dff_form({gen::dff_fver(), stereo_prop(), sound});
+    test::put_be(truncated_sound, 122, 100, 8);
+    EXPECT_EQ(rate_field(truncated_sound), DffFinding::found);
+    // A property chunk too small for a type is none.
+    EXPECT_EQ(walk(gen::dff_form({gen::dff_chunk("PROP", {'S', 'N'}), stereo_prop(), sound})).error,
+              DffWalkError::none);
 }
 
 TEST(DsdiffWalk, ReadFailuresAreReportedWithTheirOffset) {

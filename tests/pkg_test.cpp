@@ -317,6 +317,8 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
         text::sample_number,      text::data_size,          text::not_dsf,
         text::wrong_channels,     text::wrong_data_size,    text::wrong_block_size,
         text::cannot_open_output, text::read_error,         text::write_error,
+        text::wrong_rate,         text::wrong_bits,         text::cannot_rename,
+        text::lost_output,
     };
     auto convert_messages = shared;
     convert_messages.push_back(text::convert_usage);
@@ -345,12 +347,14 @@ TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
                                             reverse::wrong_chunk_size,
                                             reverse::compressed,
                                             reverse::missing_chunk,
-                                            reverse::wrong_frequency,
+                                            text::wrong_rate,
                                             text::wrong_channels,
                                             reverse::wrong_layout,
                                             text::wrong_data_size,
                                             reverse::tag_skipped,
                                             text::cannot_open_output,
+                                            text::cannot_rename,
+                                            text::lost_output,
                                             text::read_error,
                                             text::write_error});
 }

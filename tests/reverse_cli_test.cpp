@@ -250,6 +250,16 @@ TEST_F(Reverse, OutputFailuresAreOneLineAndLeaveNothing) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, " cannot open file : missing/out.dsf\n");
 
+    // The shared driver's staging: an output that is the input is refused.
+    ASSERT_EQ(::symlink("in.dff", (dir / "same.dsf").c_str()), 0);
+    const Bytes dff = read_file(dir / "in.dff");
+    r = run({"in.dff", "same.dsf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, " cannot open file : same.dsf\n");
+    EXPECT_EQ(read_file(dir / "in.dff"), dff);
+    ::unlink((dir / "same.dsf").c_str());
+
     write_file(dir / "in.dsf", {1, 2, 3});
     RunOptions limited;
     limited.file_size_limit = 100000;

@@ -81,6 +81,7 @@ struct DffWalk {
     std::uint64_t error_size = 0;    // its size field
 
     bool has_sound_properties = false;         // a "PROP" chunk of type "SND "
+    bool sound_properties_walked = false;      // and all of it walked
     std::optional<std::uint64_t> rate_offset;  // of the "FS  " value
     std::uint32_t rate = 0;
     bool has_channels = false;  // a "CHNL" chunk
@@ -107,8 +108,11 @@ struct DffRateField {
     std::uint32_t rate = 0;    // its current value
 };
 
-// The rate field of a file the walk accepts. Reads chunk headers only; the
-// sound data is skipped by its size.
+// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
+// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
+// "DST " chunk in the form, makes it dst_compressed. Past the properties
+// only compressed sound matters: a break in the layout there is no reason
+// to leave the rate alone.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
 }  // namespace dsd

@@ -129,16 +129,18 @@ class Walker {
             if (!read_chunk(pos, form_end_, chunk)) {
                 return;
             }
-            if (has_id(chunk.id, "PROP")) {
+            if (has_id(chunk.id, "PROP") && chunk.size >= 4) {
                 ChunkId type{};
-                if (!at_least(chunk, 4) || !read(chunk.body, type)) {
+                if (!read(chunk.body, type)) {
                     return;
                 }
                 // Properties of other kinds are skipped like any chunk.
-                if (has_id(type, "SND ") &&
-                    (!once(result_.has_sound_properties, chunk) ||
-                     !walk_sound_properties(chunk.body + 4, chunk.body + chunk.size))) {
-                    return;
+                if (has_id(type, "SND ")) {
+                    if (!once(result_.has_sound_properties, chunk) ||
+                        !walk_sound_properties(chunk.body + 4, chunk.body + chunk.size)) {
+                        return;
+                    }
+                    result_.sound_properties_walked = true;
                 }
             } else if (has_id(chunk.id, "DSD ") || has_id(chunk.id, "DST ")) {
                 if (!once(seen_sound, chunk)) {
@@ -232,13 +234,20 @@ DffWalk walk_dff(const ByteSource& source) {
 
 DffRateField locate_dff_rate_field(const ByteSource& source) {
     const DffWalk walk = walk_dff(source);
+    // A sound chunk the walk met came before anything that stopped it.
+    if (walk.sound_is_dst) {
+        return finding(DffFinding::dst_compressed);
+    }
     switch (walk.error) {
         case DffWalkError::none:
             break;
         case DffWalkError::unreadable:
             return finding(DffFinding::unreadable);
         default:
-            return finding(DffFinding::not_dff);
+            if (!walk.sound_properties_walked) {
+                return finding(DffFinding::not_dff);
+            }
+            break;
     }
     if (!walk.rate_offset) {
         return finding(DffFinding::not_dff);
