@@ -3,7 +3,9 @@
 // verbatim, so a '%' in a file name is printed as it is.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,29 @@ inline std::string format_message(std::string_view text, std::string_view value 
     out += value;
     out += text.substr(at + 2);
     return out;
+}
+
+// Bytes from a file as text for a message: printable ASCII as it is, any
+// other byte as \xNN, so that a file cannot send control codes to a
+// terminal.
+inline std::string printable_bytes(std::span<const std::uint8_t> bytes) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t b : bytes) {
+        if (b >= 0x20 && b < 0x7F) {
+            text += static_cast<char>(b);
+        } else {
+            text += "\\x";
+            text += hex[b >> 4];
+            text += hex[b & 0xF];
+        }
+    }
+    return text;
+}
+
+inline std::string printable_bytes(std::string_view bytes) {
+    return printable_bytes(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
 
 // Writes the formatted text to `stream`; false when it could not be written.

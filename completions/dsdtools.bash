@@ -3,6 +3,8 @@
 # Offers only the names each tool accepts, and directories to reach them:
 #   dsf-dff-convert, dsf-dff256-dummy  1st argument *.dsf or *.DSF,
 #                                      2nd argument *.dff or *.DFF
+#   dff-dsf-convert                    1st argument *.dff or *.DFF,
+#                                      2nd argument *.dsf or *.DSF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 # and --help and --version, alone, as the first argument. Extensions match
@@ -24,6 +26,13 @@ _dsdtools_complete()
         case $COMP_CWORD in
         1) ext=dsf ;;
         2) ext=dff ;;
+        *) return 0 ;;
+        esac
+        ;;
+    dff-dsf-convert)
+        case $COMP_CWORD in
+        1) ext=dff ;;
+        2) ext=dsf ;;
         *) return 0 ;;
         esac
         ;;
@@ -65,6 +74,6 @@ _dsdtools_complete()
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set

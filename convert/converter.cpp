@@ -1,13 +1,19 @@
 #include "converter.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <concepts>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 
+#include "byte_source.hpp"
+#include "chunk_id.hpp"
+#include "dff_to_dsf.hpp"
 #include "dsf.hpp"
 #include "dsf_to_dff.hpp"
 #include "file_io.hpp"
@@ -21,6 +27,7 @@ namespace dsd {
 namespace {
 
 namespace text = convert_text;
+namespace reverse = reverse_text;
 
 constexpr int failure = 1;
 
@@ -60,24 +67,6 @@ void print_stream_info(const DsfHeaderResult& header) {
     }
 }
 
-// Bytes from a file, safe to show on a terminal: printable ASCII as it is,
-// anything else as \xNN.
-std::string printable(std::string_view bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string shown;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F) {
-            shown += c;
-        } else {
-            shown += "\\x";
-            shown += digits[byte >> 4];
-            shown += digits[byte & 0xF];
-        }
-    }
-    return shown;
-}
-
 // Reports a header that failed its checks; returns the exit status.
 int report_header_error(const DsfHeaderResult& header) {
     switch (header.error) {
@@ -85,7 +74,7 @@ int report_header_error(const DsfHeaderResult& header) {
             report(text::read_error, header.detail);
             break;
         case DsfHeaderError::not_dsf:
-            report(text::not_dsf, printable(header.identifier));
+            report(text::not_dsf, printable_bytes(header.identifier));
             break;
         case DsfHeaderError::wrong_channels:
             report(text::wrong_channels, header.detail);
@@ -113,43 +102,68 @@ std::string usage_text(std::string_view format, const char* program) {
     return format_message(format, program != nullptr ? program : "");
 }
 
-}  // namespace
+// One direction of conversion, as the driver runs it.
+class Conversion {
+  public:
+    virtual ~Conversion() = default;
+    // Reads and checks the input before the output exists, printing what
+    // this direction prints; false when the run fails (already reported).
+    virtual bool check(int in) = 0;
+    virtual WriteResult write(int in, int out) = 0;
+    // Once the output has its name.
+    virtual void finish(const std::string& /*input*/) {}
+};
 
-int run_converter(int argc, char** argv, const ConverterVariant& variant) {
+// The names a direction takes: the two accepted forms of an extension, the
+// message for any other, and the extension the output name gets by default.
+struct FileKind {
+    std::string_view lower;
+    std::string_view upper;
+    std::string_view wrong_extension;
+};
+
+struct Direction {
+    std::string_view usage;  // the program name as its %s
+    const char* name;        // the program's name, for --version
+    FileKind input;
+    FileKind output;
+};
+
+int run_converter(int argc, char** argv, const Direction& direction, Conversion& conversion) {
     switch (tool_option(argc, argv)) {
         case ToolOption::help:
-            return print_option_text(usage_text(variant.usage, argv[0]));
+            return print_option_text(usage_text(direction.usage, argv[0]));
         case ToolOption::version:
-            return print_option_text(version_text(variant.name));
+            return print_option_text(version_text(direction.name));
         case ToolOption::none:
             break;
     }
     if (argc != 2 && argc != 3) {
-        print_message(stdout, variant.usage, argv[0] != nullptr ? argv[0] : "");
+        print_message(stdout, direction.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
     const std::string input = argv[1];
-    switch (check_file_name(input, "dsf", "DSF")) {
+    switch (check_file_name(input, direction.input.lower, direction.input.upper)) {
         case NameCheck::no_dot:
             return say(text::wrong_filename, input);
         case NameCheck::wrong_extension:
-            return say(text::input_extension, input);
+            return say(direction.input.wrong_extension, input);
         case NameCheck::ok:
             break;
     }
     std::string output;
     if (argc == 3) {
         output = argv[2];
-        switch (check_file_name(output, "dff", "DFF")) {
+        switch (check_file_name(output, direction.output.lower, direction.output.upper)) {
             case NameCheck::no_dot:
                 return say(text::wrong_filename, output);
             case NameCheck::wrong_extension:
-                return say(text::output_extension, output);
+                return say(direction.output.wrong_extension, output);
             case NameCheck::ok:
                 break;
         }
     } else {
-        output = *file_stem_with_dot(input) + "dff";
+        output = *file_stem_with_dot(input) + std::string(direction.output.lower);
     }
 
     // Writes to a closed pipe fail with EPIPE instead of ending the run.
@@ -161,12 +175,9 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     if (!input_identity) {
         return say(text::cannot_open_input, input);
     }
-    const DsfHeaderResult header = read_dsf_header(in->get());
-    print_stream_info(header);
-    if (header.error != DsfHeaderError::none) {
-        return report_header_error(header);
+    if (!conversion.check(in->get())) {
+        return failure;
     }
-    const auto tag = find_id3_tag(in->get(), header.info.metadata_pointer);
 
     // Past a file-size limit, a write should fail and be reported like any
     // other failed write, not kill the process with its output half-made.
@@ -177,9 +188,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
         report(text::cannot_open_output, output);
         return failure;
     }
-    const std::uint32_t rate =
-        variant.fixed_rate != 0 ? variant.fixed_rate : header.info.sampling_frequency;
-    const WriteResult written = write_dff_stream(in->get(), out->fd(), header.info, rate, tag);
+    const WriteResult written = conversion.write(in->get(), out->fd());
     switch (written.status) {
         case WriteStatus::read_failed:
             report(text::read_error, written.position);
@@ -202,7 +211,174 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
         case StagedOutput::Commit::done:
             break;
     }
+    conversion.finish(input);
     return 0;
+}
+
+class DsfToDff final : public Conversion {
+  public:
+    explicit DsfToDff(std::uint32_t fixed_rate) : fixed_rate_(fixed_rate) {}
+
+    bool check(int in) override {
+        header_ = read_dsf_header(in);
+        print_stream_info(header_);
+        if (header_.error != DsfHeaderError::none) {
+            report_header_error(header_);
+            return false;
+        }
+        tag_ = find_id3_tag(in, header_.info.metadata_pointer);
+        return true;
+    }
+
+    WriteResult write(int in, int out) override {
+        const std::uint32_t rate = fixed_rate_ != 0 ? fixed_rate_ : header_.info.sampling_frequency;
+        return write_dff_stream(in, out, header_.info, rate, tag_);
+    }
+
+  private:
+    std::uint32_t fixed_rate_;
+    DsfHeaderResult header_;
+    std::optional<Id3TagLocation> tag_;
+};
+
+std::string quoted(const ChunkId& id) {
+    std::string text(1, '\'');
+    text.append(printable_bytes(id));
+    text.push_back('\'');
+    return text;
+}
+
+std::string quoted_at(const ChunkId& id, std::uint64_t offset) {
+    return quoted(id) + " at " + std::to_string(offset);
+}
+
+void report_walk_error(const DffWalk& walk) {
+    const ChunkId& id = walk.error_id;
+    switch (walk.error) {
+        case DffWalkError::unreadable:
+            report(text::read_error, walk.error_offset);
+            break;
+        case DffWalkError::not_dsdiff:
+            // Only the bytes the file has.
+            report(reverse::not_dff,
+                   printable_bytes(std::span(id).first(std::min<std::size_t>(4, walk.error_size))));
+            break;
+        case DffWalkError::past_end_of_file:
+            report(reverse::past_end_of_file, quoted_at(id, walk.error_offset));
+            break;
+        case DffWalkError::past_parent:
+            report(reverse::past_parent, quoted_at(id, walk.error_offset));
+            break;
+        case DffWalkError::second_chunk:
+            report(reverse::second_chunk, quoted_at(id, walk.error_offset));
+            break;
+        case DffWalkError::wrong_chunk_size:
+            report(reverse::wrong_chunk_size,
+                   quoted_at(id, walk.error_offset) + ", size " + std::to_string(walk.error_size));
+            break;
+        case DffWalkError::none:
+            break;
+    }
+}
+
+void report_plan_error(const DsfPlan& plan) {
+    const DffWalk& walk = plan.walk;
+    switch (plan.error) {
+        case DsfPlanError::walk:
+            report_walk_error(walk);
+            break;
+        case DsfPlanError::compressed:
+            report(reverse::compressed,
+                   quoted(walk.compression.value_or(ChunkId{'D', 'S', 'T', ' '})));
+            break;
+        case DsfPlanError::no_rate:
+            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
+            break;
+        case DsfPlanError::no_channels:
+            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
+            break;
+        case DsfPlanError::no_sound:
+            report(reverse::missing_chunk, quoted({'D', 'S', 'D', ' '}));
+            break;
+        case DsfPlanError::zero_rate:
+            report(text::wrong_rate, walk.rate);
+            break;
+        case DsfPlanError::wrong_channels:
+            report(text::wrong_channels, walk.channel_count);
+            break;
+        case DsfPlanError::wrong_layout: {
+            std::string ids;
+            for (std::size_t i = 0; i < walk.channel_count; ++i) {
+                if (i != 0) {
+                    ids += ' ';
+                }
+                ids.append(quoted(walk.channel_ids[i]));
+            }
+            report(reverse::wrong_layout, ids);
+            break;
+        }
+        case DsfPlanError::wrong_sound_size:
+            report(text::wrong_data_size, walk.sound->size);
+            break;
+        case DsfPlanError::none:
+            break;
+    }
+}
+
+class DffToDsf final : public Conversion {
+  public:
+    bool check(int in) override {
+        const auto size = file_size(in);
+        if (!size) {
+            report(text::read_error, 0);
+            return false;
+        }
+        plan_ = plan_dsf(file_source(in, *size));
+        if (plan_.error != DsfPlanError::none) {
+            report_plan_error(plan_);
+            return false;
+        }
+        return true;
+    }
+
+    WriteResult write(int in, int out) override { return write_dsf_stream(in, out, plan_); }
+
+    // What dsf-dff-convert would print for the file written.
+    void finish(const std::string& input) override {
+        if (plan_.tag_skipped) {
+            report(reverse::tag_skipped, input);
+        }
+        DsfHeaderResult written;
+        written.info = dsf_stream_info(plan_.layout);
+        written.values_read = 4;
+        print_stream_info(written);
+    }
+
+  private:
+    DsfPlan plan_;
+};
+
+}  // namespace
+
+int run_dsf_to_dff(int argc, char** argv, std::string_view usage, std::uint32_t fixed_rate,
+                   const char* name) {
+    DsfToDff conversion(fixed_rate);
+    return run_converter(argc, argv,
+                         {usage,
+                          name,
+                          {"dsf", "DSF", text::input_extension},
+                          {"dff", "DFF", text::output_extension}},
+                         conversion);
+}
+
+int run_dff_to_dsf(int argc, char** argv, const char* name) {
+    DffToDsf conversion;
+    return run_converter(argc, argv,
+                         {reverse::usage,
+                          name,
+                          {"dff", "DFF", reverse::input_extension},
+                          {"dsf", "DSF", reverse::output_extension}},
+                         conversion);
 }
 
 }  // namespace dsd

@@ -1,4 +1,6 @@
-// The command-line driver both converters share.
+// The command-line driver the converters share: the names, the staged
+// output, --help and --version. What is read, checked, printed and written
+// is the business of each direction's conversion.
 #pragma once
 
 #include <cstdint>
@@ -6,15 +8,12 @@
 
 namespace dsd {
 
-struct ConverterVariant {
-    std::string_view usage;    // the usage text, the program name as its %s
-    std::uint32_t fixed_rate;  // 0: declare the input's own rate
-    const char* name;          // the program's name, for --version
-};
-
-// Runs one conversion for the given command line; returns the exit status.
-// A lone "--help" prints the usage text on standard output, a lone
-// "--version" the name and version; both then end with status 0.
-int run_converter(int argc, char** argv, const ConverterVariant& variant);
+// The entry points. Each runs one conversion for the given command line and
+// returns the exit status. A lone "--help" prints the usage text on
+// standard output, a lone "--version" the name and version; both then end
+// with status 0. `fixed_rate` 0 declares the input's own rate.
+int run_dsf_to_dff(int argc, char** argv, std::string_view usage, std::uint32_t fixed_rate,
+                   const char* name);
+int run_dff_to_dsf(int argc, char** argv, const char* name);
 
 }  // namespace dsd

@@ -21,10 +21,6 @@ constexpr std::size_t pairs_per_chunk = 32;
 using Chunk = std::array<std::uint8_t, pairs_per_chunk * pair_bytes>;
 static_assert(sizeof(Chunk) <= MappedInput::max_view);
 
-WriteResult write_failure(int out) {
-    return {WriteStatus::write_failed, current_position(out)};
-}
-
 // Copies the tag into an "ID3 " chunk, through the output buffer.
 WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
                             std::span<std::uint8_t> buffer) {
@@ -33,17 +29,9 @@ WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
     if (!write_full(out, chunk_header)) {
         return write_failure(out);
     }
-    for (std::uint64_t done = 0; done < tag.length;) {
-        const auto n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), tag.length - done));
-        const auto got = read_full_at(in, buffer.first(n), tag.offset + done);
-        if (got != n) {
-            return {WriteStatus::read_failed, static_cast<std::int64_t>(tag.offset + done + got)};
-        }
-        if (!write_full(out, buffer.first(n))) {
-            return write_failure(out);
-        }
-        done += n;
+    if (const auto copied = copy_range(in, tag.offset, tag.length, out, buffer);
+        copied.status != WriteStatus::ok) {
+        return copied;
     }
     if (tag.length & 1) {
         const std::array<std::uint8_t, 1> pad{0};

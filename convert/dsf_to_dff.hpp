@@ -9,19 +9,13 @@
 #include "dsf.hpp"
 #include "id3_tag.hpp"
 #include "mapped_input.hpp"
+#include "write_result.hpp"
 
 namespace dsd {
 
 // Sound bytes the output gets: per channel one byte per 8 samples, bounded
 // by what each channel's blocks inside the data chunk hold.
 std::uint64_t dff_sound_bytes(const DsfStreamInfo& info);
-
-enum class WriteStatus { ok, read_failed, write_failed };
-
-struct WriteResult {
-    WriteStatus status = WriteStatus::ok;
-    std::int64_t position = 0;  // of the failing file
-};
 
 // Converts the DSF open on `in` into a DFF written to `out` from its current
 // position, declared at `rate`. The sound is mapped unless `access` says read.

@@ -1,6 +1,8 @@
 // Every text the converters print. Usage and name messages go to standard
 // output; file errors to standard error. Each has at most one "%s", which
-// format_message fills with a name or a number.
+// format_message fills with a name, a number or an identifier. The driver's
+// texts and those of dsf-dff-convert and dsf-dff256-dummy come first, then
+// those of dff-dsf-convert alone.
 #pragma once
 
 #include <string_view>
@@ -41,3 +43,29 @@ inline constexpr std::string_view cannot_rename = " cannot rename file : %s\n";
 inline constexpr std::string_view lost_output = " cannot write standard output : %s\n";
 
 }  // namespace dsd::convert_text
+
+namespace dsd::reverse_text {
+
+inline constexpr std::string_view usage =
+    "DFF To DSF Converter\nUsage: %s <in_dff_file> <out_dsf_file>\n";
+inline constexpr std::string_view input_extension =
+    "Usage: Input File extension is not 'dff'. %s\n";
+inline constexpr std::string_view output_extension =
+    "Usage: Output File extension is not 'dsf'. %s\n";
+
+// The input's refusals, on standard error. Identifiers are quoted, bytes
+// that are not printable shown as \xNN.
+inline constexpr std::string_view not_dff = "Not a 'DFF' format : %s\n";
+inline constexpr std::string_view past_end_of_file = "Chunk runs past the end of the file : %s\n";
+inline constexpr std::string_view past_parent = "Chunk runs past the end of its parent : %s\n";
+inline constexpr std::string_view second_chunk = "Second chunk : %s\n";
+inline constexpr std::string_view wrong_chunk_size = "Wrong chunk size : %s\n";
+inline constexpr std::string_view compressed = "Compressed sound, not converted : %s\n";
+inline constexpr std::string_view missing_chunk = "Missing chunk : %s\n";
+inline constexpr std::string_view wrong_layout = "Unsupported channel layout : %s\n";
+// Also: convert_text::wrong_rate, wrong_channels, wrong_data_size and read_error.
+
+// A warning on standard error; the conversion goes on.
+inline constexpr std::string_view tag_skipped = "ID3 chunk holds no ID3v2 tag, not copied : %s\n";
+
+}  // namespace dsd::reverse_text

@@ -1,5 +1,5 @@
 // Fuzzes the WAV chunk walk and the rate rewrite built on it: whatever the
-// input, the walk ends, a format it finds is a PCM "fmt " chunk inside a
+// input, the walk ends, a format it finds is a PCM-like "fmt " chunk inside a
 // RIFF/RF64/BW64 WAVE file, and the rewrite changes its rate and byte rate
 // or nothing, never the file's length.
 #include <cstdint>
@@ -48,7 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t* chunk = data + fmt.rate_offset - 12;
         require(std::memcmp(chunk, "fmt ", 4) == 0);
         require(fmt.format_tag == le(chunk + 8, 2));
-        require(fmt.format_tag == 1 || fmt.format_tag == 3 || fmt.format_tag == 0xFFFE);
+        // PCM, IEEE float, A-law, mu-law, or extensible.
+        require(fmt.format_tag == 1 || fmt.format_tag == 3 || fmt.format_tag == 6 ||
+                fmt.format_tag == 7 || fmt.format_tag == 0xFFFE);
+        // A format with no channels or no block size is no WAV the tool relabels.
+        require(le(chunk + 10, 2) != 0 && fmt.block_align != 0);
         require(fmt.sample_rate == le(chunk + 12, 4) && fmt.byte_rate == le(chunk + 16, 4));
         require(fmt.block_align == le(chunk + 20, 2));
     }

@@ -2,6 +2,7 @@
 // machine has, chosen at run time, with a portable path for the rest.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,5 +12,15 @@ namespace dsd {
 // reversing the bit order of each byte when the input is LSB first.
 void interleave_channels(std::span<const std::uint8_t> left, std::span<const std::uint8_t> right,
                          std::span<std::uint8_t> out, bool reverse_bits);
+
+inline constexpr std::size_t max_deinterleaved_channels = 6;
+
+// Splits frames of one byte per channel in turn (channels.size() of them, 1
+// to max_deinterleaved_channels) into one span per channel, each as long as
+// the frames are many, and reverses the bit order of every byte: the most-
+// significant-bit-first frames of DSDIFF into the blocks of one-bit DSF.
+// The spans may be given in any order: channels[c] gets the frames' byte c.
+void deinterleave_channels(std::span<const std::uint8_t> frames,
+                           std::span<const std::span<std::uint8_t>> channels);
 
 }  // namespace dsd

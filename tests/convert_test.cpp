@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "byte_source.hpp"
+#include "dff_builder.hpp"
 #include "dff_expect.hpp"
+#include "dff_to_dsf.hpp"
 #include "dsdiff.hpp"
 #include "dsf.hpp"
 #include "dsf_generator.hpp"
@@ -201,29 +204,59 @@ TEST(DffWriter, InterleavesAndReversesBits) {
     EXPECT_EQ(out, (Bytes{0x01, 0x00, 0x69, 0x0F, 0x00, 0x00, 0xFF, 0x80}));
 }
 
-TEST(DffWriter, WritesTheWholeFile) {
-    for (const std::uint32_t bits : {1u, 8u}) {
-        const Bytes dsf = sample_dsf(3 * 4096 * 8 + 13, bits);
-        OpenFile in(dsf);
-        test::TempDir dir;
-        FileHandle out(::open((dir / "o.dff").c_str(), O_WRONLY | O_CREAT, 0644));
-        const auto header = read_dsf_header(in.fd());
-        const auto result = write_dff_stream(in.fd(), out.get(), header.info, 5644800, {});
-        EXPECT_EQ(result.status, WriteStatus::ok);
-        EXPECT_EQ(test::read_file(dir / "o.dff"), test::expected_dff(dsf, 5644800)) << bits;
+// Both ways of reading the input, over more block pairs than one view holds.
+TEST(DffWriter, WritesTheWholeFileMappedOrRead) {
+    for (const auto access : {MappedInput::Access::mapped, MappedInput::Access::read}) {
+        for (const std::uint32_t bits : {1u, 8u}) {
+            const Bytes dsf = sample_dsf(40 * 4096 * 8 + 13, bits);
+            OpenFile in(dsf);
+            test::TempDir dir;
+            FileHandle out(::open((dir / "o.dff").c_str(), O_WRONLY | O_CREAT, 0644));
+            const auto header = read_dsf_header(in.fd());
+            const auto result =
+                write_dff_stream(in.fd(), out.get(), header.info, 5644800, {}, access);
+            EXPECT_EQ(result.status, WriteStatus::ok);
+            EXPECT_EQ(test::read_file(dir / "o.dff"), test::expected_dff(dsf, 5644800)) << bits;
+        }
     }
 }
 
 TEST(DffWriter, ReportsWhereATruncatedInputEnds) {
-    Bytes dsf = sample_dsf(2 * 4096 * 8);
-    dsf.resize(92 + 8192 + 100);
-    OpenFile in(dsf);
-    test::TempDir dir;
-    FileHandle out(::open((dir / "o.dff").c_str(), O_WRONLY | O_CREAT, 0644));
-    const auto header = read_dsf_header(in.fd());
-    const auto result = write_dff_stream(in.fd(), out.get(), header.info, 1, {});
-    EXPECT_EQ(result.status, WriteStatus::read_failed);
-    EXPECT_EQ(result.position, static_cast<std::int64_t>(dsf.size()));
+    Bytes dsf = sample_dsf(40 * 4096 * 8);
+    for (const std::size_t length : {92u + 8192u + 100u, 92u + 35u * 8192u + 1u}) {
+        for (const auto access : {MappedInput::Access::mapped, MappedInput::Access::read}) {
+            OpenFile in(Bytes(dsf.begin(), dsf.begin() + static_cast<std::ptrdiff_t>(length)));
+            test::TempDir dir;
+            FileHandle out(::open((dir / "o.dff").c_str(), O_WRONLY | O_CREAT, 0644));
+            const auto header = read_dsf_header(in.fd());
+            const auto result = write_dff_stream(in.fd(), out.get(), header.info, 1, {}, access);
+            EXPECT_EQ(result.status, WriteStatus::read_failed);
+            EXPECT_EQ(result.position, static_cast<std::int64_t>(length));
+        }
+    }
+}
+
+// The reverse loop reads the same way: both accesses give the same DSF, for
+// channel counts whose groups do not divide a view evenly.
+TEST(DsfWriter, MappedAndReadGiveTheSameFile) {
+    for (const std::vector<std::string_view>& ids : {std::vector<std::string_view>{"SLFT", "SRGT"},
+                                                     {"MLFT", "MRGT", "C", "LFE", "LS", "RS"},
+                                                     {"MLFT", "MRGT", "C"}}) {
+        const Bytes dff =
+            testgen::dff_file(2822400, ids, testgen::pattern_bytes(ids.size() * (70 * 4096 + 7)));
+        OpenFile in(dff);
+        const DsfPlan plan = plan_dsf(file_source(in.fd(), dff.size()));
+        ASSERT_EQ(plan.error, DsfPlanError::none);
+        test::TempDir dir;
+        std::vector<Bytes> outputs;
+        for (const auto access : {MappedInput::Access::mapped, MappedInput::Access::read}) {
+            FileHandle out(::open((dir / "o.dsf").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+            EXPECT_EQ(write_dsf_stream(in.fd(), out.get(), plan, access).status, WriteStatus::ok);
+            outputs.push_back(test::read_file(dir / "o.dsf"));
+        }
+        EXPECT_EQ(outputs[0].size(), 92 + ids.size() * 71 * 4096) << ids.size();
+        EXPECT_EQ(outputs[0], outputs[1]) << ids.size();
+    }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <span>
@@ -87,6 +89,103 @@ TEST(Interleave, UnalignedSpansAndOddLengths) {
                     ASSERT_EQ(buffer[i], inside ? expected[i - out_at] : guard)
                         << "byte " << i << ", length " << n << ", shift " << shift << ", reverse "
                         << reverse;
+                }
+            }
+        }
+    }
+}
+
+// --- De-interleave --------------------------------------------------------
+
+// Channel c of every frame, bit-reversed, into out[c].
+std::vector<std::vector<std::uint8_t>> split_reference(std::span<const std::uint8_t> frames,
+                                                       std::size_t channels) {
+    std::vector<std::vector<std::uint8_t>> out(channels);
+    for (std::size_t i = 0; i < frames.size() / channels * channels; ++i) {
+        out[i % channels].push_back(reversed_by_bits(frames[i]));
+    }
+    return out;
+}
+
+TEST(Deinterleave, KnownBytes) {
+    const std::vector<std::uint8_t> frames{0x80, 0x01, 0x96, 0xF0, 0x00, 0xFF};
+    std::vector<std::uint8_t> a(3), b(3), c(2), d(2), e(2);
+    const std::array<std::span<std::uint8_t>, 2> two{a, b};
+    deinterleave_channels(frames, two);
+    EXPECT_EQ(a, (std::vector<std::uint8_t>{0x01, 0x69, 0x00}));
+    EXPECT_EQ(b, (std::vector<std::uint8_t>{0x80, 0x0F, 0xFF}));
+    // Spans in another order take the channels in that order.
+    const std::array<std::span<std::uint8_t>, 3> three{e, c, d};
+    deinterleave_channels(frames, three);
+    EXPECT_EQ(e, (std::vector<std::uint8_t>{0x01, 0x0F}));
+    EXPECT_EQ(c, (std::vector<std::uint8_t>{0x80, 0x00}));
+    EXPECT_EQ(d, (std::vector<std::uint8_t>{0x69, 0xFF}));
+}
+
+// Every byte value in every channel position, cut into calls of lengths
+// that run each vector width, their mixes and the byte path, for each
+// channel count.
+TEST(Deinterleave, AllBytesThroughEveryPathForEveryChannelCount) {
+    for (std::size_t channels = 1; channels <= max_deinterleaved_channels; ++channels) {
+        std::vector<std::uint8_t> frames(256 * channels * 7);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            frames[i] = static_cast<std::uint8_t>(i / channels + 31 * (i % channels));
+        }
+        const auto expected = split_reference(frames, channels);
+        const std::size_t count = frames.size() / channels;
+        for (const std::size_t call : {1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 682, 683, 4096}) {
+            std::vector<std::vector<std::uint8_t>> out(channels, std::vector<std::uint8_t>(count));
+            for (std::size_t at = 0; at < count; at += call) {
+                const std::size_t n = std::min(call, count - at);
+                std::vector<std::span<std::uint8_t>> spans;
+                for (auto& channel : out) {
+                    spans.push_back(std::span(channel).subspan(at, n));
+                }
+                deinterleave_channels(std::span(frames).subspan(at * channels, n * channels),
+                                      spans);
+            }
+            ASSERT_EQ(out, expected) << channels << " channels, calls of " << call;
+        }
+    }
+}
+
+// Any alignment of input and outputs, any length; nothing outside the
+// output spans is written.
+TEST(Deinterleave, UnalignedSpansAndOddLengths) {
+    std::mt19937 random(9);
+    std::vector<std::uint8_t> source(1024);
+    for (auto& b : source) {
+        b = static_cast<std::uint8_t>(random());
+    }
+    constexpr std::uint8_t guard = 0x5A;
+    for (std::size_t channels = 1; channels <= max_deinterleaved_channels; ++channels) {
+        for (std::size_t n = 0; n <= 100; ++n) {
+            for (std::size_t shift = 0; shift < 33; shift += 4) {
+                const auto frames = std::span(source).subspan(shift, n * channels);
+                std::vector<std::uint8_t> buffer(channels * (n + 80), guard);
+                std::vector<std::span<std::uint8_t>> spans;
+                for (std::size_t c = 0; c < channels; ++c) {
+                    spans.push_back(
+                        std::span(buffer).subspan(c * (n + 80) + 1 + (shift + c) % 33, n));
+                }
+                deinterleave_channels(frames, spans);
+                const auto expected = split_reference(frames, channels);
+                for (std::size_t c = 0; c < channels; ++c) {
+                    ASSERT_TRUE(std::equal(spans[c].begin(), spans[c].end(), expected[c].begin()))
+                        << channels << " channels, length " << n << ", shift " << shift;
+                }
+                const auto inside = [&](std::size_t i) {
+                    for (const auto& sp : spans) {
+                        if (&buffer[i] >= sp.data() && &buffer[i] < sp.data() + sp.size()) {
+                            return true;
+                        }
+                    }
+                    return false;
+                };
+                for (std::size_t i = 0; i < buffer.size(); ++i) {
+                    if (!inside(i)) {
+                        ASSERT_EQ(buffer[i], guard) << "byte " << i << " written";
+                    }
                 }
             }
         }

@@ -11,6 +11,7 @@
 
 #include "dff_builder.hpp"
 #include "dff_expect.hpp"
+#include "dsf_expect.hpp"
 #include "dsf_generator.hpp"
 #include "test_support.hpp"
 #include "wav_builder.hpp"
@@ -19,6 +20,7 @@ namespace dsd::test {
 namespace {
 
 const std::string convert = DSF_DFF_CONVERT;
+const std::string reverse = DFF_DSF_CONVERT;
 const std::string dummy = DSF_DFF256_DUMMY;
 const std::string dff_rate_set_64 = DFF_RATE_SET_64;
 const std::string dff_rate_set_128 = DFF_RATE_SET_128;
@@ -323,6 +325,90 @@ TEST_F(WavInterop, SoxiSees44100HzAndSoxTheSameSamples) {
         EXPECT_EQ(run_tool(*soxi, {"-c", file}), "2\n");
         EXPECT_EQ(raw(), before);
         EXPECT_EQ(before.size(), 4800u * 6);
+    }
+}
+
+// DSDIFF files of real tones, 1, 2 and 6 channels listed in DSF order
+// (ffmpeg takes DSDIFF channels in file order), converted to DSF.
+class ReverseInterop : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir;
+        const std::vector<std::vector<std::string_view>> layouts{
+            {"C"}, {"SLFT", "SRGT"}, {"MLFT", "MRGT", "C", "LFE", "LS", "RS"}};
+        for (const auto& ids : layouts) {
+            // Tones from the generator's DSF blocks, turned most significant
+            // bit first as DSDIFF holds them.
+            Channels channels;
+            for (std::size_t pair = 0; channels.size() < ids.size(); ++pair) {
+                testgen::DsfSpec spec;
+                spec.sample_count = 8 * 30000;
+                spec.left_hz = 500.0 + 300.0 * static_cast<double>(pair);
+                spec.right_hz = spec.left_hz + 150.0;
+                const Bytes dsf = testgen::make_dsf(spec);
+                for (std::size_t side = 0; side < 2 && channels.size() < ids.size(); ++side) {
+                    std::vector<std::uint8_t> bytes;
+                    for (std::size_t i = 0; i < 30000; ++i) {
+                        bytes.push_back(mirror(dsf[92 + i / 4096 * 8192 + side * 4096 + i % 4096]));
+                    }
+                    channels.push_back(bytes);
+                }
+            }
+            const std::string name = std::to_string(ids.size()) + "ch";
+            const Bytes tag = testgen::make_id3v2_tag("Titel " + name, 3);
+            write_file(dff(ids.size()),
+                       testgen::dff_file(2822400, ids, interleaved(channels), tag));
+            const auto r = run_program(reverse, {dff(ids.size()), dsf(ids.size())});
+            ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::string dff(std::size_t channels) {
+        return *dir_ / (std::to_string(channels) + "ch.dff");
+    }
+    static std::string dsf(std::size_t channels) {
+        return *dir_ / (std::to_string(channels) + "ch.dsf");
+    }
+    static constexpr std::size_t channel_counts[] = {1, 2, 6};
+    static TempDir* dir_;
+};
+
+TempDir* ReverseInterop::dir_ = nullptr;
+
+TEST_F(ReverseInterop, FfmpegDecodesTheDsfToTheSamePcmAsTheDff) {
+    REQUIRE_TOOL(ffmpeg, "ffmpeg");
+    for (const std::size_t channels : channel_counts) {
+        SCOPED_TRACE(std::to_string(channels) + " channels");
+        const std::string from_dff = decode(*ffmpeg, dff(channels));
+        const std::string from_dsf = decode(*ffmpeg, dsf(channels));
+        // A frame per byte per channel; the decoders' first 16 frames differ.
+        const std::size_t frame_bytes = 4 * channels;
+        const std::size_t skipped = 16 * frame_bytes;
+        EXPECT_EQ(from_dff.size(), 30000 * frame_bytes);
+        EXPECT_EQ(from_dsf.size(), from_dff.size());
+        ASSERT_GT(from_dff.size(), skipped + 1000 * frame_bytes);
+        EXPECT_TRUE(from_dsf.compare(skipped, std::string::npos, from_dff, skipped) == 0);
+        EXPECT_NE(from_dsf.substr(skipped, 4000), std::string(4000, '\0'));
+    }
+}
+
+TEST_F(ReverseInterop, MutagenReadsTheChannelsAndTheTag) {
+    const auto python = python_with_mutagen();
+    if (!python) {
+        GTEST_SKIP() << "Python's mutagen is not installed (Debian package: python3-mutagen)";
+    }
+    for (const std::size_t channels : channel_counts) {
+        const auto out = run_tool(*python, {"-c",
+                                            "import sys, mutagen\n"
+                                            "f = mutagen.File(sys.argv[1])\n"
+                                            "print(type(f).__name__, f.info.channels, "
+                                            "f.info.sample_rate, f.tags['TIT2'])\n",
+                                            dsf(channels)});
+        EXPECT_EQ(out, "DSF " + std::to_string(channels) + " 2822400 Titel " +
+                           std::to_string(channels) + "ch\n");
     }
 }
 

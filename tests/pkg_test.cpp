@@ -35,6 +35,8 @@ const Tool convert{"dsf-dff-convert", DSF_DFF_CONVERT, "DSF To DFF Converter",
 const Tool dummy{"dsf-dff256-dummy", DSF_DFF256_DUMMY, "Dummy DSF64 Data To DFF256 Converter",
                  " <in_dsf_file> <out_dff_file>\n"};
 const std::vector<Tool> converters{convert, dummy};
+const Tool reverse{"dff-dsf-convert", DFF_DSF_CONVERT, "DFF To DSF Converter",
+                   " <in_dff_file> <out_dsf_file>\n"};
 
 const std::string rewriter_title = "Change sampling rate";
 const std::string rewriter_tail = " <diff_file1> <diff_file2>.... \n";
@@ -46,6 +48,7 @@ const std::vector<Tool> rewriters{rate64, rate128, rate256, wav};
 
 std::vector<Tool> all_tools() {
     auto tools = converters;
+    tools.push_back(reverse);
     tools.insert(tools.end(), rewriters.begin(), rewriters.end());
     return tools;
 }
@@ -120,6 +123,29 @@ TEST(ToolOptions, ConvertersTakeAnyOtherArgumentAsAName) {
             EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dsf"});
         }
     }
+}
+
+TEST(ToolOptions, TheReverseConverterTakesAnyOtherArgumentAsAName) {
+    TempDir dir;
+    write_file(dir / "in.dff", testgen::converter_dff_file(2822400, testgen::pattern_bytes(64)));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--help", "in.dff"}, "Usage: Wrong filename. --help\n"},
+        {{"in.dff", "--version"}, "Usage: Wrong filename. --version\n"},
+        {{"-h"}, "Usage: Wrong filename. -h\n"},
+        {{"--help.dsf"}, "Usage: Input File extension is not 'dff'. --help.dsf\n"},
+        {{"--help", "a", "b"}, usage_of(reverse, reverse.name)},
+    };
+    for (const auto& [args, message] : cases) {
+        const auto r = run_in(dir, reverse, args, reverse.name);
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.out, message);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+    }
+    write_file(dir / "--help.dff", read_file(dir / "in.dff"));
+    const auto r = run_in(dir, reverse, {"--help.dff"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(file_exists(dir / "--help.dsf"));
 }
 
 TEST(ToolOptions, FilesNamedLikeOptionsConvert) {
@@ -300,6 +326,37 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
     auto dummy_messages = shared;
     dummy_messages.push_back(text::dff256_usage);
     expect_page_lists("dsf-dff256-dummy.1", dummy_messages);
+}
+
+TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
+    namespace text = convert_text;
+    namespace reverse = reverse_text;
+    expect_page_lists("dff-dsf-convert.1", {reverse::usage,
+                                            text::wrong_filename,
+                                            reverse::input_extension,
+                                            reverse::output_extension,
+                                            text::cannot_open_input,
+                                            text::sampling_frequency,
+                                            text::bit_number,
+                                            text::sample_number,
+                                            text::data_size,
+                                            reverse::not_dff,
+                                            reverse::past_end_of_file,
+                                            reverse::past_parent,
+                                            reverse::second_chunk,
+                                            reverse::wrong_chunk_size,
+                                            reverse::compressed,
+                                            reverse::missing_chunk,
+                                            text::wrong_rate,
+                                            text::wrong_channels,
+                                            reverse::wrong_layout,
+                                            text::wrong_data_size,
+                                            reverse::tag_skipped,
+                                            text::cannot_open_output,
+                                            text::cannot_rename,
+                                            text::lost_output,
+                                            text::read_error,
+                                            text::write_error});
 }
 
 TEST_F(ManPages, RewriterPagesListEveryMessage) {

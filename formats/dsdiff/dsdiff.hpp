@@ -3,11 +3,15 @@
 // of data; data of odd size is followed by one pad byte that the size does
 // not count (it may be missing at the very end of a file).
 //
-//   "FRM8" size "DSD "              the form: everything else is inside it
+//   "FRM8" size "DSD "              the form: everything else is inside it,
+//                                   in any order; at most one "PROP"/"SND ",
+//                                   one sound chunk
 //     "FVER" 4  version (u32)
 //     "PROP" size "SND "            sound properties, local chunks inside:
-//       "FS  " 4  sampling rate in Hz (u32)
-//       "CHNL" size  count (u16), then count 4-character channel ids
+//       "FS  " 4  sampling rate in Hz (u32), once
+//       "CHNL" size  count (u16), then count 4-character channel ids, once:
+//                    "SLFT" "SRGT" stereo; "MLFT" "MRGT" "C   " "LFE "
+//                    "LS  " "RS  " multichannel; the sound's byte order
 //       "CMPR" size  type ("DSD " uncompressed, "DST " compressed), name
 //                    length (u8), name, pad to even
 //       others ("ABSS", "LSCO", ...) skipped
@@ -29,9 +33,12 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "byte_source.hpp"
+#include "chunk_id.hpp"
 
 namespace dsd {
 
@@ -47,6 +54,52 @@ std::array<std::uint8_t, dff_header_size> make_dff_header(std::uint32_t rate,
                                                           std::uint64_t sound_bytes,
                                                           std::uint64_t tag_length);
 
+// The facts one walk of a file's chunks gathers. The walk goes through the
+// whole form in file order, chunks in any order, and skips what it does not
+// use; it stops at the first chunk that breaks the layout.
+enum class DffWalkError {
+    none,
+    unreadable,        // offset: where a read failed
+    not_dsdiff,        // id: the first bytes (size: how many, up to 4) or the form type
+    past_end_of_file,  // id, offset: the chunk that runs past the end
+    past_parent,       // id, offset: the chunk that runs past its parent
+    second_chunk,      // id: a second "PROP"/"SND ", "FS  ", "CHNL" or sound chunk
+    wrong_chunk_size,  // id, size: a chunk too small for its fields
+};
+
+inline constexpr std::size_t dff_max_kept_channel_ids = 6;
+
+struct DffChunkSpan {
+    std::uint64_t offset = 0;  // of the data
+    std::uint64_t size = 0;    // without the pad byte
+};
+
+struct DffWalk {
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;  // of the chunk (unreadable: of the read)
+    std::uint64_t error_size = 0;    // its size field
+
+    bool has_sound_properties = false;         // a "PROP" chunk of type "SND "
+    bool sound_properties_walked = false;      // and all of it walked
+    std::optional<std::uint64_t> rate_offset;  // of the "FS  " value
+    std::uint32_t rate = 0;
+    bool has_channels = false;  // a "CHNL" chunk
+    std::uint16_t channel_count = 0;
+    // The ids, when there are at most dff_max_kept_channel_ids of them.
+    std::array<ChunkId, dff_max_kept_channel_ids> channel_ids{};
+    // The type of the first "CMPR" chunk that is not "DSD ", if any.
+    std::optional<ChunkId> compression;
+    std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
+    bool sound_is_dst = false;
+    std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+
+    // DST in the properties or as the sound chunk.
+    bool compressed() const { return compression.has_value() || sound_is_dst; }
+};
+
+DffWalk walk_dff(const ByteSource& source);
+
 enum class DffFinding { found, not_dff, dst_compressed, unreadable };
 
 struct DffRateField {
@@ -55,9 +108,11 @@ struct DffRateField {
     std::uint32_t rate = 0;    // its current value
 };
 
-// Finds the "FS  " value of the form's "PROP"/"SND " chunk. Reads chunk
-// headers only; the sound data is skipped by its size. A "CMPR" of any type
-// but "DSD ", or a "DST " chunk in the form, makes it dst_compressed.
+// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
+// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
+// "DST " chunk in the form, makes it dst_compressed. Past the properties
+// only compressed sound matters: a break in the layout there is no reason
+// to leave the rate alone.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
 }  // namespace dsd

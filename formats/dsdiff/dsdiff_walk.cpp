@@ -1,148 +1,261 @@
-#include "dsdiff.hpp"
-
+#include <algorithm>
 #include <array>
-#include <optional>
 #include <span>
 
 #include "byte_order.hpp"
 #include "chunk_id.hpp"
+#include "dsdiff.hpp"
 
 namespace dsd {
 
 namespace {
 
-using Id = ChunkId;
-
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
+constexpr std::uint64_t form_header_size = 16;   // "FRM8", size, form type
 
 struct ChunkHeader {
-    Id id{};
-    std::uint64_t body = 0;  // offset of the body
+    ChunkId id{};
+    std::uint64_t offset = 0;
+    std::uint64_t body = 0;
     std::uint64_t size = 0;
-    std::uint64_t next = 0;  // offset of the following chunk, past any pad byte
+    std::uint64_t next = 0;  // the following chunk, past any pad byte
 };
 
-enum class Step { ok, malformed, unreadable };
+// One walk over one source; every step records its failure in `result` and
+// returns false, so the walk stops at the first one.
+class Walker {
+  public:
+    explicit Walker(const ByteSource& source) : source_(source) {}
 
-// The chunk at `pos`, which must lie wholly before `end`. Sizes are checked
-// against the remaining room before any addition, so no value can wrap.
-Step read_chunk_header(const ByteSource& source, std::uint64_t pos, std::uint64_t end,
-                       ChunkHeader& chunk) {
-    if (pos > end || end - pos < chunk_header_size) {
-        return Step::malformed;
+    DffWalk run() {
+        if (read_form()) {
+            walk_form();
+        }
+        return result_;
     }
-    std::array<std::uint8_t, chunk_header_size> raw{};
-    if (!source.read_exact(pos, raw)) {
-        return Step::unreadable;
+
+  private:
+    bool fail(DffWalkError error, const ChunkId& id, std::uint64_t offset, std::uint64_t size = 0) {
+        result_.error = error;
+        result_.error_id = id;
+        result_.error_offset = offset;
+        result_.error_size = size;
+        return false;
     }
-    std::copy_n(raw.begin(), 4, chunk.id.begin());
-    chunk.body = pos + chunk_header_size;
-    chunk.size = load_be64(std::span(raw).subspan(4, 8));
-    if (chunk.size > end - chunk.body) {
-        return Step::malformed;
+
+    bool read(std::uint64_t offset, std::span<std::uint8_t> out) {
+        return source_.read_exact(offset, out) || fail(DffWalkError::unreadable, {}, offset);
     }
-    // The pad byte after an odd size may be missing at the very end.
-    chunk.next = chunk.body + chunk.size + (chunk.size & 1);
-    return Step::ok;
-}
+
+    bool read_form() {
+        std::array<std::uint8_t, form_header_size> form{};
+        const auto present = static_cast<std::size_t>(std::min<std::uint64_t>(source_.size, 16));
+        if (!read(0, std::span(form).first(present))) {
+            return false;
+        }
+        ChunkId first{};
+        std::copy_n(form.begin(), std::min<std::size_t>(present, 4), first.begin());
+        if (present < form_header_size || !has_id(form, "FRM8")) {
+            return fail(DffWalkError::not_dsdiff, first, 0, std::min<std::size_t>(present, 4));
+        }
+        const auto type = std::span(form).subspan(12);
+        if (!has_id(type, "DSD ")) {
+            ChunkId form_type{};
+            std::copy_n(type.begin(), 4, form_type.begin());
+            return fail(DffWalkError::not_dsdiff, form_type, 12, 4);
+        }
+        const std::uint64_t size = load_be64(std::span(form).subspan(4, 8));
+        // A form still at size 0 was never finished.
+        if (size < 4) {
+            return fail(DffWalkError::wrong_chunk_size, first, 0, size);
+        }
+        if (size > source_.size - chunk_header_size) {
+            return fail(DffWalkError::past_end_of_file, first, 0, size);
+        }
+        form_end_ = chunk_header_size + size;
+        return true;
+    }
+
+    // The chunk at `pos`, which must lie wholly before `end`. Sizes are
+    // checked against the remaining room before any addition, so no value
+    // can wrap.
+    bool read_chunk(std::uint64_t pos, std::uint64_t end, ChunkHeader& chunk) {
+        chunk.offset = pos;
+        const std::uint64_t room = end - pos;
+        if (room < chunk_header_size) {
+            // Too little left for a header: name what there is of its id.
+            const auto id_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(room, 4));
+            if (!read(pos, std::span(chunk.id).first(id_bytes))) {
+                return false;
+            }
+            return fail(
+                end == source_.size ? DffWalkError::past_end_of_file : DffWalkError::past_parent,
+                chunk.id, pos);
+        }
+        std::array<std::uint8_t, chunk_header_size> raw{};
+        if (!read(pos, raw)) {
+            return false;
+        }
+        std::copy_n(raw.begin(), 4, chunk.id.begin());
+        chunk.body = pos + chunk_header_size;
+        chunk.size = load_be64(std::span(raw).subspan(4, 8));
+        if (chunk.size > end - chunk.body) {
+            const bool past_file = chunk.size > source_.size - chunk.body;
+            return fail(past_file ? DffWalkError::past_end_of_file : DffWalkError::past_parent,
+                        chunk.id, pos, chunk.size);
+        }
+        // The pad byte after an odd size may be missing at the very end.
+        chunk.next = chunk.body + chunk.size + (chunk.size & 1);
+        return true;
+    }
+
+    bool once(bool& seen, const ChunkHeader& chunk) {
+        if (seen) {
+            return fail(DffWalkError::second_chunk, chunk.id, chunk.offset, chunk.size);
+        }
+        seen = true;
+        return true;
+    }
+
+    bool at_least(const ChunkHeader& chunk, std::uint64_t size) {
+        return chunk.size >= size ||
+               fail(DffWalkError::wrong_chunk_size, chunk.id, chunk.offset, chunk.size);
+    }
+
+    void walk_form() {
+        bool seen_sound = false;
+        for (std::uint64_t pos = form_header_size; pos < form_end_;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, form_end_, chunk)) {
+                return;
+            }
+            if (has_id(chunk.id, "PROP") && chunk.size >= 4) {
+                ChunkId type{};
+                if (!read(chunk.body, type)) {
+                    return;
+                }
+                // Properties of other kinds are skipped like any chunk.
+                if (has_id(type, "SND ")) {
+                    if (!once(result_.has_sound_properties, chunk) ||
+                        !walk_sound_properties(chunk.body + 4, chunk.body + chunk.size)) {
+                        return;
+                    }
+                    result_.sound_properties_walked = true;
+                }
+            } else if (has_id(chunk.id, "DSD ") || has_id(chunk.id, "DST ")) {
+                if (!once(seen_sound, chunk)) {
+                    return;
+                }
+                result_.sound = DffChunkSpan{chunk.body, chunk.size};
+                result_.sound_is_dst = has_id(chunk.id, "DST ");
+            } else if (has_id(chunk.id, "ID3 ") && !result_.id3) {
+                result_.id3 = DffChunkSpan{chunk.body, chunk.size};
+            }
+            pos = chunk.next;
+        }
+    }
+
+    // The local chunks of a "PROP"/"SND " chunk occupy [begin, end).
+    bool walk_sound_properties(std::uint64_t begin, std::uint64_t end) {
+        bool seen_rate = false;
+        for (std::uint64_t pos = begin; pos < end;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, end, chunk)) {
+                return false;
+            }
+            if (has_id(chunk.id, "FS  ")) {
+                std::array<std::uint8_t, 4> value{};
+                if (!once(seen_rate, chunk)) {
+                    return false;
+                }
+                if (chunk.size != 4) {
+                    return fail(DffWalkError::wrong_chunk_size, chunk.id, pos, chunk.size);
+                }
+                if (!read(chunk.body, value)) {
+                    return false;
+                }
+                result_.rate_offset = chunk.body;
+                result_.rate = load_be32(value);
+            } else if (has_id(chunk.id, "CHNL")) {
+                if (!once(result_.has_channels, chunk) || !read_channels(chunk)) {
+                    return false;
+                }
+            } else if (has_id(chunk.id, "CMPR")) {
+                ChunkId type{};
+                if (!at_least(chunk, 4) || !read(chunk.body, type)) {
+                    return false;
+                }
+                if (!has_id(type, "DSD ") && !result_.compression) {
+                    result_.compression = type;
+                }
+            }
+            pos = chunk.next;
+        }
+        return true;
+    }
+
+    bool read_channels(const ChunkHeader& chunk) {
+        std::array<std::uint8_t, 2> count{};
+        if (!at_least(chunk, 2) || !read(chunk.body, count)) {
+            return false;
+        }
+        const std::uint16_t n = static_cast<std::uint16_t>(count[0] << 8 | count[1]);
+        if (!at_least(chunk, 2 + 4 * std::uint64_t{n})) {
+            return false;
+        }
+        result_.channel_count = n;
+        if (n <= dff_max_kept_channel_ids) {
+            std::array<std::uint8_t, 4 * dff_max_kept_channel_ids> ids{};
+            if (!read(chunk.body + 2, std::span(ids).first(4 * std::size_t{n}))) {
+                return false;
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                std::copy_n(ids.begin() + static_cast<std::ptrdiff_t>(4 * i), 4,
+                            result_.channel_ids[i].begin());
+            }
+        }
+        return true;
+    }
+
+    const ByteSource& source_;
+    DffWalk result_;
+    std::uint64_t form_end_ = 0;
+};
 
 DffRateField finding(DffFinding f) {
     return DffRateField{f, 0, 0};
 }
 
-DffRateField from_step(Step step) {
-    return finding(step == Step::unreadable ? DffFinding::unreadable : DffFinding::not_dff);
-}
-
-// The local chunks of a "PROP"/"SND " chunk occupy [begin, end).
-DffRateField walk_sound_properties(const ByteSource& source, std::uint64_t begin,
-                                   std::uint64_t end) {
-    std::optional<std::uint64_t> rate_offset;
-    bool dst = false;
-    for (std::uint64_t pos = begin; pos < end;) {
-        ChunkHeader chunk;
-        if (const Step step = read_chunk_header(source, pos, end, chunk); step != Step::ok) {
-            return from_step(step);
-        }
-        if (has_id(chunk.id, "FS  ")) {
-            // A second rate chunk would leave the file contradicting itself.
-            if (chunk.size != 4 || rate_offset) {
-                return finding(DffFinding::not_dff);
-            }
-            rate_offset = chunk.body;
-        } else if (has_id(chunk.id, "CMPR")) {
-            if (chunk.size < 4) {
-                return finding(DffFinding::not_dff);
-            }
-            Id type{};
-            if (!source.read_exact(chunk.body, type)) {
-                return finding(DffFinding::unreadable);
-            }
-            // Any compression type but plain DSD, wherever it stands.
-            dst = dst || !has_id(type, "DSD ");
-        }
-        pos = chunk.next;
-    }
-    if (!rate_offset) {
-        return finding(DffFinding::not_dff);
-    }
-    if (dst) {
-        return finding(DffFinding::dst_compressed);
-    }
-    std::array<std::uint8_t, 4> value{};
-    if (!source.read_exact(*rate_offset, value)) {
-        return finding(DffFinding::unreadable);
-    }
-    return DffRateField{DffFinding::found, *rate_offset, load_be32(value)};
-}
-
 }  // namespace
 
+DffWalk walk_dff(const ByteSource& source) {
+    return Walker(source).run();
+}
+
 DffRateField locate_dff_rate_field(const ByteSource& source) {
-    constexpr std::uint64_t form_header_size = 16;  // "FRM8", size, form type
-    if (source.size < form_header_size) {
+    const DffWalk walk = walk_dff(source);
+    // A sound chunk the walk met came before anything that stopped it.
+    if (walk.sound_is_dst) {
+        return finding(DffFinding::dst_compressed);
+    }
+    switch (walk.error) {
+        case DffWalkError::none:
+            break;
+        case DffWalkError::unreadable:
+            return finding(DffFinding::unreadable);
+        default:
+            if (!walk.sound_properties_walked) {
+                return finding(DffFinding::not_dff);
+            }
+            break;
+    }
+    if (!walk.rate_offset) {
         return finding(DffFinding::not_dff);
     }
-    std::array<std::uint8_t, form_header_size> form{};
-    if (!source.read_exact(0, form)) {
-        return finding(DffFinding::unreadable);
+    if (walk.compressed()) {
+        return finding(DffFinding::dst_compressed);
     }
-    const std::uint64_t form_size = load_be64(std::span(form).subspan(4, 8));
-    if (!has_id(form, "FRM8") || !has_id(std::span(form).subspan(12), "DSD ") || form_size < 4 ||
-        form_size > source.size - 12) {
-        // A form that runs past the end is a truncated file; one still at
-        // size 0 was never finished.
-        return finding(DffFinding::not_dff);
-    }
-    const std::uint64_t form_end = 12 + form_size;
-    std::optional<DffRateField> properties;
-    for (std::uint64_t pos = form_header_size; pos < form_end;) {
-        ChunkHeader chunk;
-        if (const Step step = read_chunk_header(source, pos, form_end, chunk); step != Step::ok) {
-            // Past the properties the walk only looks for compressed sound.
-            if (properties && step == Step::malformed) {
-                break;
-            }
-            return from_step(step);
-        }
-        if (has_id(chunk.id, "DST ")) {
-            return finding(DffFinding::dst_compressed);
-        }
-        if (has_id(chunk.id, "PROP") && chunk.size >= 4 && !properties) {
-            Id type{};
-            if (!source.read_exact(chunk.body, type)) {
-                return finding(DffFinding::unreadable);
-            }
-            if (has_id(type, "SND ")) {
-                properties = walk_sound_properties(source, chunk.body + 4, chunk.body + chunk.size);
-                if (properties->finding == DffFinding::unreadable) {
-                    return *properties;
-                }
-            }
-        }
-        pos = chunk.next;
-    }
-    return properties.value_or(finding(DffFinding::not_dff));
+    return DffRateField{DffFinding::found, *walk.rate_offset, walk.rate};
 }
 
 }  // namespace dsd

@@ -1,4 +1,4 @@
-// DSF (.dsf), as the suite reads it. Every number is little-endian; chunk
+// DSF (.dsf), as the suite reads and writes it. Every number is little-endian; chunk
 // sizes are u64 and count the chunk's own 12-byte id and size.
 //   0   "DSD "  28 (chunk size)
 //   12  total file size (u64)
@@ -9,7 +9,7 @@
 //   48  channel type (u32)              1 mono, 2 stereo, 3 three channels,
 //                                       4 quad, 5 four channels, 6 five
 //                                       channels, 7 5.1
-//   52  number of channels (u32)        must be 2 for the converters
+//   52  number of channels (u32)        1 to 6; 2 in what dsf-dff-convert reads
 //   56  sampling frequency in Hz (u32)
 //   60  bits per sample (u32)           1: LSB first, 8: MSB first
 //   64  sample count per channel (u64)  one-bit samples, whatever the bits field
@@ -17,18 +17,23 @@
 //   76  reserved (u32)                  0
 //   80  "data"
 //   84  data chunk size (u64)           its 12-byte header included
-//   92  sound data: a 4096-byte block of each channel in turn (left then
-//       right for stereo); the last block of every channel is zero-filled
+//   92  sound data: a 4096-byte block of each channel in turn, in the
+//       order front left, front right, centre, LFE, back left, back right
+//       (those present); the last block of every channel is zero-filled
 //   then, at the metadata pointer: the ID3v2 tag
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace dsd {
 
 inline constexpr std::uint64_t dsf_sound_offset = 92;
+inline constexpr std::size_t dsf_header_size = dsf_sound_offset;
 inline constexpr std::uint32_t dsf_block_size = 4096;
+inline constexpr std::uint32_t dsf_max_channels = 6;
 
 struct DsfStreamInfo {
     std::uint32_t sampling_frequency = 0;
@@ -61,6 +66,24 @@ struct DsfHeaderResult {
 
 // Reads and checks the header of the file open on fd.
 DsfHeaderResult read_dsf_header(int fd);
+
+// What the writer needs of the one-bit (LSB first) file it writes.
+struct DsfLayout {
+    std::uint32_t channel_type = 0;
+    std::uint32_t channel_count = 0;
+    std::uint32_t sampling_frequency = 0;
+    std::uint64_t bytes_per_channel = 0;  // of sound, before the zero fill
+    std::uint64_t tag_length = 0;         // of the ID3v2 tag after the data; 0: none
+};
+
+// Blocks per channel: the sound rounded up to whole blocks.
+std::uint64_t dsf_blocks_per_channel(const DsfLayout& layout);
+
+// The header of such a file, every size and the metadata pointer set.
+std::array<std::uint8_t, dsf_header_size> make_dsf_header(const DsfLayout& layout);
+
+// The values read_dsf_header reports for such a file.
+DsfStreamInfo dsf_stream_info(const DsfLayout& layout);
 
 // Bytes of `channel` (0 left, 1 right) that a stereo file's blocks hold
 // inside a data chunk of `data_size` sound bytes.

@@ -91,6 +91,31 @@ Bytes dff_chnl_stereo() {
     return dff_chunk("CHNL", body);
 }
 
+Bytes dff_chnl(const std::vector<std::string_view>& ids) {
+    Bytes body{static_cast<std::uint8_t>(ids.size() >> 8), static_cast<std::uint8_t>(ids.size())};
+    for (const auto id : ids) {
+        append(body, id);
+        for (std::size_t i = id.size(); i < 4; ++i) {
+            body.push_back(' ');
+        }
+    }
+    return dff_chunk("CHNL", body);
+}
+
+Bytes dff_file(std::uint32_t rate, const std::vector<std::string_view>& ids, const Bytes& sound,
+               const std::optional<Bytes>& tag, bool tag_first) {
+    std::vector<Bytes> chunks{
+        dff_fver(), dff_prop({dff_fs(rate), dff_chnl(ids), dff_cmpr("DSD ", "not compressed")})};
+    if (tag && tag_first) {
+        chunks.push_back(dff_chunk("ID3 ", *tag));
+    }
+    chunks.push_back(dff_chunk("DSD ", sound));
+    if (tag && !tag_first) {
+        chunks.push_back(dff_chunk("ID3 ", *tag));
+    }
+    return dff_form(chunks);
+}
+
 Bytes dff_cmpr(std::string_view type, std::string_view name) {
     Bytes body;
     append(body, type);

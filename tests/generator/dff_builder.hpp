@@ -26,6 +26,7 @@ Bytes dff_prop(const std::vector<Bytes>& local_chunks, std::string_view prop_typ
 Bytes dff_fver();                                              // version 1.4.0.0
 Bytes dff_fs(std::uint32_t rate);                              // "FS  ", size 4
 Bytes dff_chnl_stereo();                                       // SLFT, SRGT
+Bytes dff_chnl(const std::vector<std::string_view>& ids);      // ids padded to 4 with blanks
 Bytes dff_cmpr(std::string_view type, std::string_view name);  // pascal string, padded
 
 // The 130-byte header the converters write, for `sound_bytes` of sound data
@@ -34,6 +35,12 @@ Bytes converter_dff_header(std::uint32_t rate, std::uint64_t sound_bytes);
 
 // A whole file in that layout: the header and `sound` after it.
 Bytes converter_dff_file(std::uint32_t rate, const Bytes& sound);
+
+// An uncompressed file of the given channels: FVER, PROP (FS, CHNL, CMPR),
+// the sound chunk, and when `tag` is given an "ID3 " chunk holding it,
+// before the sound or after it.
+Bytes dff_file(std::uint32_t rate, const std::vector<std::string_view>& ids, const Bytes& sound,
+               const std::optional<Bytes>& tag = std::nullopt, bool tag_first = false);
 
 // Bytes of a counting pattern, never all zero, as stand-in sound data.
 Bytes pattern_bytes(std::size_t count, std::uint8_t seed = 1);

@@ -54,6 +54,14 @@ for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect $tool --v :: --version
     expect $tool a.dsf -- ::
 done
+expect dff-dsf-convert "" :: d.dff e.DFF dir.dsf sub
+expect dff-dsf-convert d :: d.dff dir.dsf
+expect dff-dsf-convert sub/ :: sub/out.dff
+expect dff-dsf-convert d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+expect dff-dsf-convert d.dff sub/ :: sub/in.dsf
+expect dff-dsf-convert d.dff a.dsf "" ::
+expect dff-dsf-convert -- :: --help --version
+expect dff-dsf-convert d.dff -- ::
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect $tool "" :: d.dff e.DFF dir.dsf sub
     expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub

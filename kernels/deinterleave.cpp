@@ -1,0 +1,175 @@
+#include <algorithm>
+#include <array>
+
+#include "bit_reverse.hpp"
+#include "interleave.hpp"
+
+namespace dsd {
+namespace {
+
+using kernel::reversed_bytes;
+#if defined(__SSE2__)
+using kernel::cpu_has_avx2;
+using kernel::reverse_bits_avx2;
+using kernel::reverse_bits_sse2;
+#endif
+
+// Each path handles what it can of n bytes (mono) or n frames (stereo) and
+// returns how many; the dispatchers below give the rest to the next path.
+
+std::size_t reverse_portable(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) {
+        out[j] = reversed_bytes[in[j]];
+    }
+    return n;
+}
+
+std::size_t split_stereo_portable(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r,
+                                  std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) {
+        l[j] = reversed_bytes[in[2 * j]];
+        r[j] = reversed_bytes[in[2 * j + 1]];
+    }
+    return n;
+}
+
+#if defined(__SSE2__)
+
+std::size_t reverse_sse2(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), reverse_bits_sse2(a));
+    }
+    return j;
+}
+
+// The even bytes of two vectors are the left channel, the odd ones the
+// right: masked or shifted down to 16-bit lanes, then packed.
+std::size_t split_stereo_sse2(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r,
+                              std::size_t n) {
+    const __m128i low_byte = _mm_set1_epi16(0x00FF);
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const __m128i a =
+            reverse_bits_sse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j)));
+        const __m128i b =
+            reverse_bits_sse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * j + 16)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(l + j),
+                         _mm_packus_epi16(_mm_and_si128(a, low_byte), _mm_and_si128(b, low_byte)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + j),
+                         _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+    }
+    return j;
+}
+
+__attribute__((target("avx2"))) std::size_t reverse_avx2(const std::uint8_t* in, std::uint8_t* out,
+                                                         std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 32 <= n; j += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + j));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), reverse_bits_avx2(a));
+    }
+    return j;
+}
+
+// As the SSE2 path; the packs work within 128-bit lanes, so a permute of
+// 64-bit quarters puts each channel's 32 bytes back in order.
+__attribute__((target("avx2"))) std::size_t split_stereo_avx2(const std::uint8_t* in,
+                                                              std::uint8_t* l, std::uint8_t* r,
+                                                              std::size_t n) {
+    const __m256i low_byte = _mm256_set1_epi16(0x00FF);
+    std::size_t j = 0;
+    for (; j + 32 <= n; j += 32) {
+        const __m256i a =
+            reverse_bits_avx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * j)));
+        const __m256i b = reverse_bits_avx2(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * j + 32)));
+        const __m256i left =
+            _mm256_packus_epi16(_mm256_and_si256(a, low_byte), _mm256_and_si256(b, low_byte));
+        const __m256i right = _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(l + j),
+                            _mm256_permute4x64_epi64(left, 0xD8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + j),
+                            _mm256_permute4x64_epi64(right, 0xD8));
+    }
+    return j;
+}
+
+#endif
+
+// Widest path first; each narrower one takes what is left, so short and odd
+// lengths run through every path that the machine has.
+void reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    std::size_t done = 0;
+#if defined(__SSE2__)
+    if (cpu_has_avx2()) {
+        done = reverse_avx2(in, out, n);
+    }
+    done += reverse_sse2(in + done, out + done, n - done);
+#endif
+    reverse_portable(in + done, out + done, n - done);
+}
+
+void split_stereo(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r, std::size_t n) {
+    std::size_t done = 0;
+#if defined(__SSE2__)
+    if (cpu_has_avx2()) {
+        done = split_stereo_avx2(in, l, r, n);
+    }
+    done += split_stereo_sse2(in + 2 * done, l + done, r + done, n - done);
+#endif
+    split_stereo_portable(in + 2 * done, l + done, r + done, n - done);
+}
+
+// Three to six channels: the bytes reversed by the vector paths into a small
+// buffer, then scattered; a fixed count lets the compiler unroll the frame.
+template <std::size_t N>
+void split_many(const std::uint8_t* in, const std::span<std::uint8_t>* channels, std::size_t n) {
+    constexpr std::size_t piece = 4096 / N;
+    std::array<std::uint8_t, piece * N> reversed;
+    std::array<std::uint8_t*, N> out{};
+    for (std::size_t c = 0; c < N; ++c) {
+        out[c] = channels[c].data();
+    }
+    for (std::size_t at = 0; at < n; at += piece) {
+        const std::size_t frames = std::min(piece, n - at);
+        reverse(in + N * at, reversed.data(), N * frames);
+        for (std::size_t j = 0; j < frames; ++j) {
+            for (std::size_t c = 0; c < N; ++c) {
+                out[c][at + j] = reversed[N * j + c];
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void deinterleave_channels(std::span<const std::uint8_t> frames,
+                           std::span<const std::span<std::uint8_t>> channels) {
+    const std::size_t n = channels.empty() ? 0 : frames.size() / channels.size();
+    switch (channels.size()) {
+        case 1:
+            reverse(frames.data(), channels[0].data(), n);
+            break;
+        case 2:
+            split_stereo(frames.data(), channels[0].data(), channels[1].data(), n);
+            break;
+        case 3:
+            split_many<3>(frames.data(), channels.data(), n);
+            break;
+        case 4:
+            split_many<4>(frames.data(), channels.data(), n);
+            break;
+        case 5:
+            split_many<5>(frames.data(), channels.data(), n);
+            break;
+        case 6:
+            split_many<6>(frames.data(), channels.data(), n);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace dsd

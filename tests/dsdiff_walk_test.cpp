@@ -1,0 +1,253 @@
+// The one DSDIFF chunk walk and the DSF header writer, on files built in
+// memory.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dff_builder.hpp"
+#include "dsdiff.hpp"
+#include "dsf.hpp"
+#include "dsf_expect.hpp"
+#include "wav_builder.hpp"
+
+namespace dsd {
+namespace {
+
+using testgen::Bytes;
+namespace gen = testgen;
+
+DffWalk walk(const Bytes& bytes) {
+    return walk_dff(memory_source(bytes));
+}
+
+std::string id_text(const ChunkId& id) {
+    return std::string(id.begin(), id.end());
+}
+
+Bytes stereo_prop() {
+    return gen::dff_prop(
+        {gen::dff_fs(2822400), gen::dff_chnl_stereo(), gen::dff_cmpr("DSD ", "not compressed")});
+}
+
+TEST(DsdiffWalk, ChunksInAnyOrderWithPadBytesAndUnknownChunksSkipped) {
+    const Bytes tag = {'I', 'D', '3', 3, 0, 0, 0};
+    const Bytes file = gen::dff_form({
+        gen::dff_fver(),                                    // 16: 16 bytes
+        gen::dff_chunk("COMT", {'a', 'b', 'c', 'd', 'e'}),  // 32: 12 + 5 + pad
+        gen::dff_chunk("ID3 ", tag),                        // 50: 12 + 7 + pad
+        gen::dff_chunk("DSD ", gen::pattern_bytes(6)),      // 70: 18
+        gen::dff_chunk("XYZW", {1, 2, 3}),                  // 88: 16
+        gen::dff_prop({gen::dff_chunk("ABSS", {1, 2, 3}), gen::dff_fs(5644800),
+                       gen::dff_chnl({"MLFT", "MRGT", "C"}),
+                       gen::dff_cmpr("DSD ", "not compressed")}),  // 104: 12 + 4, locals at 120
+        gen::dff_chunk("ID3 ", {'I', 'D', '3'}),                   // a second tag chunk is not used
+    });
+    const DffWalk w = walk(file);
+    ASSERT_EQ(w.error, DffWalkError::none);
+    ASSERT_TRUE(w.id3 && w.sound && w.rate_offset);
+    EXPECT_EQ(w.id3->offset, 62u);
+    EXPECT_EQ(w.id3->size, 7u);
+    EXPECT_EQ(w.sound->offset, 82u);
+    EXPECT_EQ(w.sound->size, 6u);
+    EXPECT_FALSE(w.sound_is_dst);
+    EXPECT_TRUE(w.has_sound_properties);
+    // ABSS at 120 (15 + pad), FS at 136.
+    EXPECT_EQ(*w.rate_offset, 148u);
+    EXPECT_EQ(w.rate, 5644800u);
+    EXPECT_TRUE(w.has_channels);
+    ASSERT_EQ(w.channel_count, 3u);
+    EXPECT_EQ(id_text(w.channel_ids[0]), "MLFT");
+    EXPECT_EQ(id_text(w.channel_ids[1]), "MRGT");
+    EXPECT_EQ(id_text(w.channel_ids[2]), "C   ");
+    EXPECT_FALSE(w.compressed());
+}
+
+TEST(DsdiffWalk, PadByteMayBeMissingAtTheEnd) {
+    Bytes file = gen::dff_form({gen::dff_fver(), stereo_prop(),
+                                gen::dff_chunk("DSD ", gen::pattern_bytes(4)),
+                                gen::dff_chunk("ID3 ", {'I', 'D', '3', 4, 0})});
+    file.pop_back();
+    test::put_be(file, 4, file.size() - 12, 8);
+    const DffWalk w = walk(file);
+    ASSERT_EQ(w.error, DffWalkError::none);
+    ASSERT_TRUE(w.id3);
+    EXPECT_EQ(w.id3->size, 5u);
+    EXPECT_EQ(w.id3->offset + 5, file.size());
+}
+
+TEST(DsdiffWalk, ManyChannelsAreCountedAndTheirIdsNotKept) {
+    const Bytes file = gen::dff_form(
+        {gen::dff_prop({gen::dff_fs(2822400),
+                        gen::dff_chnl({"C1", "C2", "C3", "C4", "C5", "C6", "C7", "C8"})}),
+         gen::dff_chunk("DSD ", gen::pattern_bytes(16))});
+    const DffWalk w = walk(file);
+    ASSERT_EQ(w.error, DffWalkError::none);
+    EXPECT_EQ(w.channel_count, 8u);
+}
+
+TEST(DsdiffWalk, CompressionIsAnyTypeButDsdOrADstSoundChunk) {
+    const auto with_cmpr = [](std::vector<Bytes> cmprs) {
+        std::vector<Bytes> locals{gen::dff_fs(2822400), gen::dff_chnl_stereo()};
+        locals.insert(locals.end(), cmprs.begin(), cmprs.end());
+        return gen::dff_form({gen::dff_prop(locals), gen::dff_chunk("DSD ", {})});
+    };
+    const DffWalk dst_first =
+        walk(with_cmpr({gen::dff_cmpr("DST ", "DST Encoded"), gen::dff_cmpr("DSD ", "x")}));
+    ASSERT_TRUE(dst_first.compression);
+    EXPECT_EQ(id_text(*dst_first.compression), "DST ");
+    EXPECT_EQ(id_text(*walk(with_cmpr({gen::dff_cmpr("XYZ1", "")})).compression), "XYZ1");
+    EXPECT_FALSE(
+        walk(with_cmpr({gen::dff_cmpr("DSD ", ""), gen::dff_cmpr("DSD ", "")})).compressed());
+    const DffWalk dst_sound = walk(gen::dff_form({stereo_prop(), gen::dff_chunk("DST ", {1, 2})}));
+    EXPECT_TRUE(dst_sound.sound_is_dst);
+    EXPECT_TRUE(dst_sound.compressed());
+
+    // The rate rewriters leave every compressed file alone.
+    for (const Bytes& file :
+         {with_cmpr({gen::dff_cmpr("DST ", "DST Encoded"), gen::dff_cmpr("DSD ", "x")}),
+          gen::dff_form({gen::dff_chunk("DST ", {1, 2}), stereo_prop()})}) {
+        EXPECT_EQ(locate_dff_rate_field(memory_source(file)).finding, DffFinding::dst_compressed);
+    }
+}
+
+TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
+    struct Case {
+        std::string what;
+        Bytes file;
+        DffWalkError error;
+        std::string id;
+        std::uint64_t offset;
+        std::uint64_t size;
+    };
+    const Bytes sound = gen::dff_chunk("DSD ", gen::pattern_bytes(8));
+    const Bytes good = gen::dff_form({gen::dff_fver(), stereo_prop(), sound});
+    // The converters' layout: FVER at 16, PROP at 32, its locals at 48 (FS),
+    // 64 (CHNL) and 86 (CMPR), the sound chunk at 118.
+    const auto with_size = [&](std::size_t at, std::uint64_t size) {
+        Bytes b = good;
+        test::put_be(b, at, size, 8);
+        return b;
+    };
+    Bytes past_form = good;  // the form ends inside the sound chunk
+    test::put_be(past_form, 4, good.size() - 12 - 4, 8);
+    const Bytes prop_ending_in_two_bytes =
+        gen::dff_form({gen::dff_prop({gen::dff_fs(2822400), Bytes{'A', 'B'}}), sound});
+
+    const Case cases[] = {
+        {"a WAV file", gen::canonical_wav({}, gen::pattern_bytes(20)), DffWalkError::not_dsdiff,
+         "RIFF", 0, 4},
+        {"another form type", gen::dff_form({}, std::nullopt, "AIFF"), DffWalkError::not_dsdiff,
+         "AIFF", 12, 4},
+        {"three bytes", Bytes{'F', 'R', 'M'}, DffWalkError::not_dsdiff, std::string("FRM\0", 4), 0,
+         3},
+        {"unfinished form", with_size(4, 0), DffWalkError::wrong_chunk_size, "FRM8", 0, 0},
+        {"truncated form", with_size(4, good.size() - 11), DffWalkError::past_end_of_file, "FRM8",
+         0, good.size() - 11},
+        {"sound past the end", with_size(122, 9), DffWalkError::past_end_of_file, "DSD ", 118, 9},
+        {"sound past the form", past_form, DffWalkError::past_parent, "DSD ", 118, 8},
+        {"FS past PROP", with_size(52, 60), DffWalkError::past_parent, "FS  ", 48, 60},
+        {"CMPR past PROP", with_size(90, 21), DffWalkError::past_parent, "CMPR", 86, 21},
+        {"no room for a header in PROP", prop_ending_in_two_bytes, DffWalkError::past_parent,
+         std::string("AB\0\0", 4), 48, 0},
+        {"huge PROP", with_size(36, ~std::uint64_t{0}), DffWalkError::past_end_of_file, "PROP", 32,
+         ~std::uint64_t{0}},
+        {"FS of 8 bytes", gen::dff_form({gen::dff_prop({gen::dff_chunk("FS  ", Bytes(8, 1))})}),
+         DffWalkError::wrong_chunk_size, "FS  ", 32, 8},
+        {"CHNL shorter than its ids",
+         gen::dff_form({gen::dff_prop({gen::dff_chunk("CHNL", {0, 3, 'C', ' ', ' ', ' '})})}),
+         DffWalkError::wrong_chunk_size, "CHNL", 32, 6},
+        {"CHNL without a count", gen::dff_form({gen::dff_prop({gen::dff_chunk("CHNL", {0})})}),
+         DffWalkError::wrong_chunk_size, "CHNL", 32, 1},
+        {"CMPR without a type", gen::dff_form({gen::dff_prop({gen::dff_chunk("CMPR", {1, 2})})}),
+         DffWalkError::wrong_chunk_size, "CMPR", 32, 2},
+        {"second PROP", gen::dff_form({stereo_prop(), sound, stereo_prop()}),
+         DffWalkError::second_chunk, "PROP", 16 + 86 + 20, 74},
+        {"second FS", gen::dff_form({gen::dff_prop({gen::dff_fs(1), gen::dff_fs(1)})}),
+         DffWalkError::second_chunk, "FS  ", 48, 4},
+        {"second CHNL",
+         gen::dff_form({gen::dff_prop({gen::dff_chnl_stereo(), gen::dff_chnl_stereo()})}),
+         DffWalkError::second_chunk, "CHNL", 54, 10},
+        {"second sound chunk", gen::dff_form({sound, stereo_prop(), sound}),
+         DffWalkError::second_chunk, "DSD ", 16 + 20 + 86, 8},
+        {"DST after DSD", gen::dff_form({sound, gen::dff_chunk("DST ", {1, 2})}),
+         DffWalkError::second_chunk, "DST ", 36, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DffWalk w = walk(c.file);
+        EXPECT_EQ(w.error, c.error);
+        EXPECT_EQ(id_text(w.error_id), c.id);
+        EXPECT_EQ(w.error_offset, c.offset);
+        EXPECT_EQ(w.error_size, c.size);
+    }
+    EXPECT_EQ(walk(good).error, DffWalkError::none);
+}
+
+// The rewriters need the properties whole; what comes after them only
+// matters when it is compressed sound.
+TEST(DsdiffWalk, RewritersLookPastTheSoundPropertiesOnlyForCompression) {
+    const Bytes sound = gen::dff_chunk("DSD ", gen::pattern_bytes(8));
+    const auto rate_field = [](const Bytes& file) {
+        return locate_dff_rate_field(memory_source(file)).finding;
+    };
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, sound})), DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), gen::dff_prop({gen::dff_fs(1)})})),
+              DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({sound, sound, stereo_prop()})), DffFinding::not_dff);
+    EXPECT_EQ(rate_field(gen::dff_form({gen::dff_chunk("DST ", {}), sound, stereo_prop()})),
+              DffFinding::dst_compressed);
+    EXPECT_EQ(rate_field(gen::dff_form({gen::dff_prop({gen::dff_fs(1), gen::dff_fs(1)}), sound})),
+              DffFinding::not_dff);
+    Bytes truncated_sound = gen::dff_form({gen::dff_fver(), stereo_prop(), sound});
+    test::put_be(truncated_sound, 122, 100, 8);
+    EXPECT_EQ(rate_field(truncated_sound), DffFinding::found);
+    // A property chunk too small for a type is none.
+    EXPECT_EQ(walk(gen::dff_form({gen::dff_chunk("PROP", {'S', 'N'}), stereo_prop(), sound})).error,
+              DffWalkError::none);
+}
+
+TEST(DsdiffWalk, ReadFailuresAreReportedWithTheirOffset) {
+    const Bytes file = gen::dff_form({gen::dff_fver(), stereo_prop()});
+    for (const std::uint64_t failing : {0u, 16u, 44u, 60u, 76u, 98u}) {
+        ByteSource source = memory_source(file);
+        const auto inner = source.read_exact;
+        source.read_exact = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+            return offset != failing && inner(offset, out);
+        };
+        const DffWalk w = walk_dff(source);
+        EXPECT_EQ(w.error, DffWalkError::unreadable) << failing;
+        EXPECT_EQ(w.error_offset, failing);
+    }
+}
+
+TEST(DsfWriter, HeaderOfEveryField) {
+    DsfLayout layout;
+    layout.channel_type = 7;
+    layout.channel_count = 6;
+    layout.sampling_frequency = 5644800;
+    layout.bytes_per_channel = 4097;  // two blocks per channel
+    layout.tag_length = 33;
+    const auto header = make_dsf_header(layout);
+    test::Channels channels(6, Bytes(4097, 0));
+    const Bytes expected = test::expected_dsf(5644800, 7, channels, Bytes(33, 0));
+    EXPECT_EQ(Bytes(header.begin(), header.end()), Bytes(expected.begin(), expected.begin() + 92));
+    EXPECT_EQ(test::le(expected, 12, 8), 92u + 2 * 4096 * 6 + 33);
+    EXPECT_EQ(test::le(expected, 20, 8), 92u + 2 * 4096 * 6);
+    EXPECT_EQ(dsf_blocks_per_channel(layout), 2u);
+    const DsfStreamInfo info = dsf_stream_info(layout);
+    EXPECT_EQ(info.sampling_frequency, 5644800u);
+    EXPECT_EQ(info.bits_per_sample, 1u);
+    EXPECT_EQ(info.sample_count, 4097u * 8);
+    EXPECT_EQ(info.data_size, 2u * 4096 * 6);
+
+    // No tag: no metadata pointer; no sound: no blocks.
+    layout.tag_length = 0;
+    layout.bytes_per_channel = 0;
+    layout.channel_count = 1;
+    layout.channel_type = 1;
+    const auto empty = make_dsf_header(layout);
+    EXPECT_EQ(Bytes(empty.begin(), empty.end()), test::expected_dsf(5644800, 1, {Bytes{}}));
+}
+
+}  // namespace
+}  // namespace dsd

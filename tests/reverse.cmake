@@ -1,0 +1,8 @@
+add_executable(dsdiff_walk_test dsdiff_walk_test.cpp)
+target_link_libraries(dsdiff_walk_test PRIVATE dsd_dsdiff dsd_dsf dsd_testgen GTest::gtest_main)
+gtest_discover_tests(dsdiff_walk_test)
+
+add_executable(reverse_cli_test reverse_cli_test.cpp)
+target_link_libraries(reverse_cli_test PRIVATE dsd_testgen dsd_test_support GTest::gtest_main)
+dsd_test_uses_programs(reverse_cli_test)
+gtest_discover_tests(reverse_cli_test PROPERTIES TIMEOUT 900)
