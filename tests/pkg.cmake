@@ -48,3 +48,5 @@ set_tests_properties(pkg_install_tree pkg_completion_installed
   PROPERTIES FIXTURES_REQUIRED pkg_installed)
 set_tests_properties(pkg_man_lint pkg_completion_installed pkg_options_output_error
   PROPERTIES SKIP_RETURN_CODE 77)
+set_tests_properties(pkg_options_output_error pkg_install_tree
+  PROPERTIES ENVIRONMENT "DSD_EMULATOR=${DSD_SHELL_EMULATOR}")

@@ -8,6 +8,8 @@ prefix=$1
 version=$2
 shift 2
 tools=("$@")
+# A cross build's programs run through its emulator (DSD_EMULATOR).
+read -ra emulator <<<"${DSD_EMULATOR:-}"
 status=0
 fail() {
     echo "FAIL: $*"
@@ -29,7 +31,7 @@ completions=$prefix/share/bash-completion/completions
 for tool in "${tools[@]}"; do
     program=$prefix/bin/$tool
     [[ -f $program && -x $program ]] || fail "$program is not an executable file"
-    out=$("$program" --version) || fail "$tool --version exited $?"
+    out=$("${emulator[@]}" "$program" --version) || fail "$tool --version exited $?"
     [[ $out == "$tool $version" ]] || fail "$tool --version printed '$out'"
 
     page=$man1/$tool.1.gz
