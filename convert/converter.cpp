@@ -1,15 +1,17 @@
 #include "converter.hpp"
 
+#include <concepts>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <string>
 
-#include "dff_writer.hpp"
-#include "dsf_header.hpp"
+#include "dsf.hpp"
+#include "dsf_to_dff.hpp"
 #include "file_io.hpp"
 #include "file_name.hpp"
 #include "id3_tag.hpp"
+#include "message_format.hpp"
 #include "messages.hpp"
 #include "tool_options.hpp"
 
@@ -20,24 +22,33 @@ namespace text = convert_text;
 
 constexpr int failure = 1;
 
-int say(const char* format, const std::string& name) {
-    std::printf(format, name.c_str());
+int say(std::string_view text, const std::string& name) {
+    print_message(stdout, text, name);
     return failure;
+}
+
+void report(std::string_view text, std::string_view value) {
+    print_message(stderr, text, value);
+}
+
+template <std::integral Number>
+void report(std::string_view text, Number value) {
+    report(text, std::to_string(value));
 }
 
 void print_stream_info(const DsfHeaderResult& header) {
     const auto& info = header.info;
     if (header.values_read >= 1) {
-        std::printf(text::sampling_frequency, info.sampling_frequency);
+        print_message(stdout, text::sampling_frequency, std::to_string(info.sampling_frequency));
     }
     if (header.values_read >= 2) {
-        std::printf(text::bit_number, info.bits_per_sample);
+        print_message(stdout, text::bit_number, std::to_string(info.bits_per_sample));
     }
     if (header.values_read >= 3) {
-        std::printf(text::sample_number, static_cast<unsigned long long>(info.sample_count));
+        print_message(stdout, text::sample_number, std::to_string(info.sample_count));
     }
     if (header.values_read >= 4) {
-        std::printf(text::data_size, static_cast<unsigned long long>(info.data_size));
+        print_message(stdout, text::data_size, std::to_string(info.data_size));
     }
     std::fflush(stdout);
 }
@@ -46,20 +57,19 @@ void print_stream_info(const DsfHeaderResult& header) {
 int report_header_error(const DsfHeaderResult& header) {
     switch (header.error) {
         case DsfHeaderError::read_failed:
-            std::fprintf(stderr, text::read_error, static_cast<long>(header.detail));
+            report(text::read_error, header.detail);
             break;
         case DsfHeaderError::not_dsf:
-            std::fprintf(stderr, text::not_dsf, header.identifier.c_str());
+            report(text::not_dsf, header.identifier);
             break;
         case DsfHeaderError::wrong_channels:
-            std::fprintf(stderr, text::wrong_channels, static_cast<unsigned>(header.detail));
+            report(text::wrong_channels, header.detail);
             break;
         case DsfHeaderError::wrong_block_size:
-            std::fprintf(stderr, text::wrong_block_size, static_cast<unsigned>(header.detail));
+            report(text::wrong_block_size, header.detail);
             break;
         case DsfHeaderError::wrong_data_size:
-            std::fprintf(stderr, text::wrong_data_size,
-                         static_cast<unsigned long long>(header.detail));
+            report(text::wrong_data_size, header.detail);
             break;
         case DsfHeaderError::none:
             break;
@@ -68,15 +78,8 @@ int report_header_error(const DsfHeaderResult& header) {
 }
 
 // The usage text with the program's invocation name.
-std::string usage_text(const char* format, const char* program) {
-    const int length = std::snprintf(nullptr, 0, format, program);
-    if (length <= 0) {
-        return {};
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format, program);
-    text.pop_back();
-    return text;
+std::string usage_text(std::string_view format, const char* program) {
+    return format_message(format, program != nullptr ? program : "");
 }
 
 }  // namespace
@@ -91,7 +94,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
             break;
     }
     if (argc != 2 && argc != 3) {
-        std::fputs(usage_text(variant.usage, argv[0]).c_str(), stdout);
+        print_message(stdout, variant.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
     const std::string input = argv[1];
@@ -137,7 +140,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     auto out = StagedOutput::create(output);
     if (!out) {
         in->close();
-        std::fprintf(stderr, text::cannot_open_output, output.c_str());
+        report(text::cannot_open_output, output);
         return failure;
     }
     const std::uint32_t rate =
@@ -145,10 +148,10 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     const WriteResult written = write_dff_stream(in->get(), out->fd(), header.info, rate, tag);
     switch (written.status) {
         case WriteStatus::read_failed:
-            std::fprintf(stderr, text::read_error, static_cast<long>(written.position));
+            report(text::read_error, written.position);
             return failure;
         case WriteStatus::write_failed:
-            std::fprintf(stderr, text::write_error, static_cast<long>(written.position));
+            report(text::write_error, written.position);
             return failure;
         case WriteStatus::ok:
             break;
@@ -156,7 +159,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     in->close();
     const auto end = current_position(out->fd());
     if (!out->commit()) {
-        std::fprintf(stderr, text::write_error, static_cast<long>(end));
+        report(text::write_error, end);
         return failure;
     }
     return 0;

@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace dsd {
 
 struct ConverterVariant {
-    const char* usage;         // printf text with the program name as %s
+    std::string_view usage;    // the usage text, the program name as its %s
     std::uint32_t fixed_rate;  // 0: declare the input's own rate
     const char* name;          // the program's name, for --version
 };

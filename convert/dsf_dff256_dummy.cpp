@@ -1,7 +1,7 @@
 // dsf-dff256-dummy: a stereo DSF file to a DSDIFF file declared at
 // 11289600 Hz, whatever the input's rate.
 #include "converter.hpp"
-#include "dff_writer.hpp"
+#include "dsdiff.hpp"
 #include "messages.hpp"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <span>
 
-#include "dff_rate.hpp"
+#include "dsdiff.hpp"
+#include "rewrite.hpp"
 #include "rewrite_check.hpp"
 
 using namespace dsd::fuzz;
@@ -23,10 +24,10 @@ std::uint64_t be(const std::uint8_t* p, int n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using dsd::rate::DffFinding;
+    using dsd::DffFinding;
     using dsd::rate::RewriteOutcome;
-    const auto field = dsd::rate::locate_dff_rate_field(
-        dsd::rate::memory_source(std::span<const std::uint8_t>(data, size)));
+    const auto field =
+        dsd::locate_dff_rate_field(dsd::memory_source(std::span<const std::uint8_t>(data, size)));
     require(field.finding != DffFinding::unreadable);
     if (field.finding == DffFinding::found) {
         require(size >= 16 && std::memcmp(data, "FRM8", 4) == 0);
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The same walk on the input as a file, then the rewrite.
     constexpr std::uint32_t target = 5644800;
     const int fd = file_with(data, size);
-    const RewriteOutcome outcome = dsd::rate::rewrite_rate_field(fd, target);
+    const RewriteOutcome outcome = dsd::rate::rewrite_dff_rate(fd, target);
     switch (field.finding) {
         case DffFinding::found:
             require(outcome == (field.rate == target ? RewriteOutcome::already_set

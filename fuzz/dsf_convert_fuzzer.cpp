@@ -9,8 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "dff_writer.hpp"
-#include "dsf_header.hpp"
+#include "dsdiff.hpp"
+#include "dsf.hpp"
+#include "dsf_to_dff.hpp"
 #include "id3_tag.hpp"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <span>
 
+#include "rewrite.hpp"
 #include "rewrite_check.hpp"
-#include "wav_rate.hpp"
+#include "wav.hpp"
 
 using namespace dsd::fuzz;
 
@@ -34,10 +35,10 @@ std::vector<std::uint8_t> le_bytes(std::uint32_t a, std::uint32_t b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using dsd::WavFinding;
     using dsd::rate::RewriteOutcome;
-    using dsd::rate::WavFinding;
-    const auto fmt = dsd::rate::locate_wav_format(
-        dsd::rate::memory_source(std::span<const std::uint8_t>(data, size)));
+    const auto fmt =
+        dsd::locate_wav_format(dsd::memory_source(std::span<const std::uint8_t>(data, size)));
     require(fmt.finding != WavFinding::unreadable);
     if (fmt.finding == WavFinding::found) {
         require(size >= 12 && std::memcmp(data + 8, "WAVE", 4) == 0);
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const int fd = file_with(data, size);
-    const RewriteOutcome outcome = dsd::rate::rewrite_rate_field(fd);
+    const RewriteOutcome outcome = dsd::rate::rewrite_wav_rate(fd);
     switch (fmt.finding) {
         case WavFinding::found: {
             const std::uint32_t byte_rate = 44100u * fmt.block_align;

@@ -1,9 +1,9 @@
 // dff-rate-set-64, -128 and -256: one source, built once per target rate.
 #include <cstdint>
 
-#include "dff_rate.hpp"
 #include "messages.hpp"
 #include "rate_driver.hpp"
+#include "rewrite.hpp"
 
 #ifndef TARGET_RATE
 #error "TARGET_RATE must be defined by the build"
@@ -14,7 +14,7 @@ namespace {
 constexpr std::uint32_t target_rate = TARGET_RATE;
 
 dsd::rate::RewriteOutcome set_rate(int fd) {
-    return dsd::rate::rewrite_rate_field(fd, target_rate);
+    return dsd::rate::rewrite_dff_rate(fd, target_rate);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // format_message fills with the program or file name.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 namespace dsd::rate {
@@ -18,18 +17,5 @@ inline constexpr std::string_view dst_compressed = "Usage: DST compressed, rate 
 inline constexpr std::string_view not_wav = "Usage: Not a 'WAV' file. %s\n";
 inline constexpr std::string_view not_pcm = "Usage: Not PCM, rate not changed. %s\n";
 inline constexpr std::string_view cannot_write = "Usage: Can't write file. %s\n";
-
-// The text with its "%s" replaced by `value`. Names are copied verbatim, so a
-// '%' in a file name is printed as it is.
-inline std::string format_message(std::string_view text, std::string_view value) {
-    const auto at = text.find("%s");
-    if (at == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string out(text.substr(0, at));
-    out += value;
-    out += text.substr(at + 2);
-    return out;
-}
 
 }  // namespace dsd::rate

@@ -5,6 +5,7 @@
 
 #include "file_io.hpp"
 #include "file_name.hpp"
+#include "message_format.hpp"
 #include "messages.hpp"
 #include "tool_options.hpp"
 
@@ -13,8 +14,7 @@ namespace dsd::rate {
 namespace {
 
 void print(std::string_view text, std::string_view value) {
-    const std::string line = format_message(text, value);
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    print_message(stdout, text, value);
 }
 
 // The message for a file that was not rewritten, or none.

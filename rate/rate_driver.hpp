@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "header_access.hpp"
+#include "rewrite.hpp"
 
 namespace dsd::rate {
 

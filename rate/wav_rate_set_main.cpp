@@ -1,12 +1,12 @@
 // wav-rate-set: declares WAV files at 44100 Hz.
 #include "messages.hpp"
 #include "rate_driver.hpp"
-#include "wav_rate.hpp"
+#include "rewrite.hpp"
 
 namespace {
 
 dsd::rate::RewriteOutcome set_rate(int fd) {
-    return dsd::rate::rewrite_rate_field(fd);
+    return dsd::rate::rewrite_wav_rate(fd);
 }
 
 }  // namespace

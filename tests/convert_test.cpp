@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "dff_expect.hpp"
-#include "dff_writer.hpp"
+#include "dsdiff.hpp"
+#include "dsf.hpp"
 #include "dsf_generator.hpp"
-#include "dsf_header.hpp"
+#include "dsf_to_dff.hpp"
 #include "file_io.hpp"
 #include "id3_tag.hpp"
+#include "interleave.hpp"
 #include "test_support.hpp"
 
 namespace dsd {

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "dff_writer.hpp"
+#include "interleave.hpp"
 
 namespace dsd {
 namespace {

@@ -1,3 +1,3 @@
 add_executable(interleave_test interleave_test.cpp)
-target_link_libraries(interleave_test PRIVATE dsd_convert GTest::gtest_main)
+target_link_libraries(interleave_test PRIVATE dsd_kernels GTest::gtest_main)
 gtest_discover_tests(interleave_test)

@@ -6,10 +6,11 @@
 
 #include "byte_order.hpp"
 #include "dff_builder.hpp"
-#include "dff_rate.hpp"
+#include "dsdiff.hpp"
+#include "message_format.hpp"
 #include "messages.hpp"
+#include "wav.hpp"
 #include "wav_builder.hpp"
-#include "wav_rate.hpp"
 
 namespace dsd::rate {
 namespace {

@@ -1,4 +1,4 @@
-#include "dsf_header.hpp"
+#include "dsf.hpp"
 
 #include <algorithm>
 #include <array>

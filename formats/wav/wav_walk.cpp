@@ -1,4 +1,4 @@
-#include "wav_rate.hpp"
+#include "wav.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,9 +6,9 @@
 #include <span>
 
 #include "byte_order.hpp"
-#include "file_io.hpp"
+#include "chunk_id.hpp"
 
-namespace dsd::rate {
+namespace dsd {
 
 namespace {
 
@@ -156,31 +156,4 @@ WavFormatFields locate_wav_format(const ByteSource& source) {
     return finding(WavFinding::not_wav);
 }
 
-RewriteOutcome rewrite_rate_field(int fd) {
-    const auto size = file_size(fd);
-    if (!size) {
-        return RewriteOutcome::unreadable;
-    }
-    const WavFormatFields fmt = locate_wav_format(file_source(fd, *size));
-    switch (fmt.finding) {
-        case WavFinding::found:
-            break;
-        case WavFinding::not_wav:
-            return RewriteOutcome::not_wav;
-        case WavFinding::not_pcm:
-            return RewriteOutcome::not_pcm;
-        case WavFinding::unreadable:
-            return RewriteOutcome::unreadable;
-    }
-    // At most 44100 x 65535, well inside 32 bits.
-    const std::uint32_t byte_rate = wav_target_rate * std::uint32_t{fmt.block_align};
-    std::array<std::uint8_t, 8> current{};
-    std::array<std::uint8_t, 8> wanted{};
-    store_le32(std::span(current).first(4), fmt.sample_rate);
-    store_le32(std::span(current).subspan(4), fmt.byte_rate);
-    store_le32(std::span(wanted).first(4), wav_target_rate);
-    store_le32(std::span(wanted).subspan(4), byte_rate);
-    return update_field(fd, fmt.rate_offset, current, wanted);
-}
-
-}  // namespace dsd::rate
+}  // namespace dsd

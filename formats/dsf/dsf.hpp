@@ -1,13 +1,25 @@
-// The fields of a DSF header that conversion needs. All little-endian:
-//   0   "DSD "                          must match
+// DSF (.dsf), as the suite reads it. Every number is little-endian; chunk
+// sizes are u64 and count the chunk's own 12-byte id and size.
+//   0   "DSD "  28 (chunk size)
+//   12  total file size (u64)
 //   20  metadata pointer (u64)          where an ID3v2 tag starts, 0 for none
-//   52  number of channels (u32)        must be 2
+//   28  "fmt "  52 (chunk size)
+//   40  format version (u32)            1
+//   44  format id (u32)                 0: raw DSD
+//   48  channel type (u32)              1 mono, 2 stereo, 3 three channels,
+//                                       4 quad, 5 four channels, 6 five
+//                                       channels, 7 5.1
+//   52  number of channels (u32)        must be 2 for the converters
 //   56  sampling frequency in Hz (u32)
 //   60  bits per sample (u32)           1: LSB first, 8: MSB first
 //   64  sample count per channel (u64)  one-bit samples, whatever the bits field
 //   72  block size per channel (u32)    must be 4096
-//   84  "data" chunk size (u64)         its 12-byte chunk header included
-//   92  sound data: 4096-byte blocks, left then right
+//   76  reserved (u32)                  0
+//   80  "data"
+//   84  data chunk size (u64)           its 12-byte header included
+//   92  sound data: a 4096-byte block of each channel in turn (left then
+//       right for stereo); the last block of every channel is zero-filled
+//   then, at the metadata pointer: the ID3v2 tag
 #pragma once
 
 #include <cstdint>

@@ -1,12 +1,10 @@
-#include "header_access.hpp"
-
-#include <unistd.h>
+#include "byte_source.hpp"
 
 #include <algorithm>
 
 #include "file_io.hpp"
 
-namespace dsd::rate {
+namespace dsd {
 
 ByteSource file_source(int fd, std::uint64_t size) {
     return {size, [fd](std::uint64_t offset, std::span<std::uint8_t> out) {
@@ -25,15 +23,4 @@ ByteSource memory_source(std::span<const std::uint8_t> bytes) {
             }};
 }
 
-RewriteOutcome update_field(int fd, std::uint64_t offset, std::span<const std::uint8_t> current,
-                            std::span<const std::uint8_t> wanted) {
-    if (std::ranges::equal(current, wanted)) {
-        return RewriteOutcome::already_set;
-    }
-    if (!write_full_at(fd, wanted, offset) || ::fsync(fd) != 0) {
-        return RewriteOutcome::write_failed;
-    }
-    return RewriteOutcome::rewritten;
-}
-
-}  // namespace dsd::rate
+}  // namespace dsd

@@ -1,17 +1,17 @@
-#include "dff_rate.hpp"
+#include "dsdiff.hpp"
 
 #include <array>
 #include <optional>
 #include <span>
 
 #include "byte_order.hpp"
-#include "file_io.hpp"
+#include "chunk_id.hpp"
 
-namespace dsd::rate {
+namespace dsd {
 
 namespace {
 
-using Id = std::array<std::uint8_t, 4>;
+using Id = ChunkId;
 
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
 
@@ -133,27 +133,4 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
     return finding(DffFinding::not_dff);
 }
 
-RewriteOutcome rewrite_rate_field(int fd, std::uint32_t target_rate) {
-    const auto size = file_size(fd);
-    if (!size) {
-        return RewriteOutcome::unreadable;
-    }
-    const DffRateField field = locate_dff_rate_field(file_source(fd, *size));
-    switch (field.finding) {
-        case DffFinding::found:
-            break;
-        case DffFinding::not_dff:
-            return RewriteOutcome::not_dff;
-        case DffFinding::dst_compressed:
-            return RewriteOutcome::dst_compressed;
-        case DffFinding::unreadable:
-            return RewriteOutcome::unreadable;
-    }
-    std::array<std::uint8_t, 4> current{};
-    std::array<std::uint8_t, 4> wanted{};
-    store_be32(current, field.rate);
-    store_be32(wanted, target_rate);
-    return update_field(fd, field.offset, current, wanted);
-}
-
-}  // namespace dsd::rate
+}  // namespace dsd

@@ -1,0 +1,30 @@
+// The conversion of a stereo DSF file's sound (per-channel blocks) into the
+// byte-interleaved sound of a DSDIFF file, with the DSF's tag copied into an
+// "ID3 " chunk.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "dsf.hpp"
+#include "id3_tag.hpp"
+
+namespace dsd {
+
+// Sound bytes the output gets: per channel one byte per 8 samples, bounded
+// by what the data chunk holds.
+std::uint64_t dff_sound_bytes(const DsfStreamInfo& info);
+
+enum class WriteStatus { ok, read_failed, write_failed };
+
+struct WriteResult {
+    WriteStatus status = WriteStatus::ok;
+    std::int64_t position = 0;  // of the failing file
+};
+
+// Converts the DSF open on `in` (any position) into a DFF written to `out`
+// from its current position, declared at `rate`.
+WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
+                             const std::optional<Id3TagLocation>& tag);
+
+}  // namespace dsd
