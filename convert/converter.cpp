@@ -77,27 +77,25 @@ int report_header_error(const DsfHeaderResult& header) {
     return failure;
 }
 
-// The usage text with the program's invocation name.
-std::string usage_text(std::string_view format, const char* program) {
-    return format_message(format, program != nullptr ? program : "");
-}
-
 }  // namespace
 
 int run_converter(int argc, char** argv, const ConverterVariant& variant) {
-    switch (tool_option(argc, argv)) {
+    const ToolCommandLine line = parse_tool_command_line(argc, argv);
+    switch (line.option) {
         case ToolOption::help:
-            return print_option_text(usage_text(variant.usage, argv[0]));
+            return print_option_text(
+                help_text(variant.usage, argv[0], variant.about, variant.name));
         case ToolOption::version:
             return print_option_text(version_text(variant.name));
         case ToolOption::none:
             break;
     }
-    if (argc != 2 && argc != 3) {
+    const auto& names = line.names;
+    if (names.size() != 1 && names.size() != 2) {
         print_message(stdout, variant.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
-    const std::string input = argv[1];
+    const std::string& input = names[0];
     switch (check_file_name(input, "dsf", "DSF")) {
         case NameCheck::no_dot:
             return say(text::wrong_filename, input);
@@ -107,8 +105,8 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
             break;
     }
     std::string output;
-    if (argc == 3) {
-        output = argv[2];
+    if (names.size() == 2) {
+        output = names[1];
         switch (check_file_name(output, "dff", "DFF")) {
             case NameCheck::no_dot:
                 return say(text::wrong_filename, output);

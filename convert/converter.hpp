@@ -8,6 +8,7 @@ namespace dsd {
 
 struct ConverterVariant {
     std::string_view usage;    // the usage text, the program name as its %s
+    std::string_view about;    // what --help adds after it
     std::uint32_t fixed_rate;  // 0: declare the input's own rate
     const char* name;          // the program's name, for --version
 };

@@ -6,5 +6,6 @@
 
 int main(int argc, char** argv) {
     return dsd::run_converter(argc, argv,
-                              {dsd::convert_text::dff256_usage, dsd::dff256_rate, DSD_TOOL_NAME});
+                              {dsd::convert_text::dff256_usage, dsd::convert_text::dff256_about,
+                               dsd::dff256_rate, DSD_TOOL_NAME});
 }

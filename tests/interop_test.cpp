@@ -25,11 +25,14 @@ const std::string dff_rate_set_128 = DFF_RATE_SET_128;
 const std::string dff_rate_set_256 = DFF_RATE_SET_256;
 const std::string wav_rate_set = WAV_RATE_SET;
 
+// `name` is a literal, joined to the next one.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define REQUIRE_TOOL(var, name)                                                             \
     const auto var = find_on_path(name);                                                    \
     if (!var) {                                                                             \
         GTEST_SKIP() << name " is not installed (Debian package: " << package(name) << ")"; \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 std::string package(const std::string& tool) {
     if (tool == "ffprobe") {
@@ -139,10 +142,13 @@ TEST_F(Interop, FfprobeReadsEveryDffAsDsdiff) {
         // ffmpeg reads DSDIFF with its IFF demuxer and "dsd_msbf" decoder,
         // and counts DSD streams in bytes per channel: its sample rate is
         // the bit rate / 8 and a duration unit is one byte (8 samples).
+        // One argument in two parts.
+        // NOLINTBEGIN(bugprone-suspicious-missing-comma)
         auto v = key_values(run_tool(*ffprobe, {"-v", "error", "-show_entries",
                                                 "stream=codec_name,channels,sample_rate,duration_ts"
                                                 ":format=format_name",
                                                 "-of", "default=nw=1", dff(c)}));
+        // NOLINTEND(bugprone-suspicious-missing-comma)
         EXPECT_EQ(v["format_name"], "iff");
         EXPECT_EQ(v["codec_name"], "dsd_msbf");
         EXPECT_EQ(v["channels"], "2");

@@ -24,7 +24,11 @@ actual_bin=$(ls -A "$prefix/bin" | sort)
 actual_top=$(ls -A "$prefix" | sort | tr '\n' ' ')
 [[ $actual_top == "bin share " ]] || fail "top level holds $actual_top"
 actual_share=$(ls -A "$prefix/share" | sort | tr '\n' ' ')
-[[ $actual_share == "bash-completion doc man " ]] || fail "share holds $actual_share"
+[[ $actual_share == "bash-completion doc fish man zsh " ]] || fail "share holds $actual_share"
+[[ -f $prefix/share/doc/dsdtools/copyright ]] || fail "no copyright file"
+zsh_completion=$prefix/share/zsh/site-functions/_dsdtools
+[[ -f $zsh_completion ]] || fail "no zsh completion $zsh_completion"
+compdef_line=" $(head -1 "$zsh_completion") "
 
 man1=$prefix/share/man/man1
 completions=$prefix/share/bash-completion/completions
@@ -53,6 +57,9 @@ for tool in "${tools[@]}"; do
         >/dev/null; then
         fail "$completion does not complete $tool"
     fi
+    [[ $compdef_line == *" $tool "* ]] || fail "$zsh_completion does not complete $tool"
+    fish_completion=$prefix/share/fish/vendor_completions.d/$tool.fish
+    [[ -f $fish_completion ]] || fail "no fish completion $fish_completion"
 done
 
 for file in "$man1"/* "$prefix"/share/doc/dsdtools/*; do

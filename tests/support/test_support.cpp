@@ -94,7 +94,7 @@ bool is_built_program(const std::string& program) {
 // find nothing, and before fork it is found once.
 const std::string& emulator_path() {
     static const std::string path = [] {
-        const std::string name = emulator.front();
+        const std::string& name = emulator.front();
         if (name.find('/') != std::string::npos) {
             return name;
         }
@@ -134,6 +134,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     }
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(argv_strings.size() + 1);
     for (auto& s : argv_strings) {
         argv.push_back(s.data());
     }
