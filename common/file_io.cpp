@@ -1,14 +1,21 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/fs.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace dsd {
 
@@ -42,15 +49,30 @@ bool FileHandle::close() {
     return rc == 0;
 }
 
+std::optional<FileIdentity> identity_of(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
+}
+
 namespace {
 
+// O_NONBLOCK so that a FIFO or a device is refused rather than waited on;
+// cleared again so that reads of a regular file behave normally.
 std::optional<FileHandle> open_regular(const std::string& name, int flags) {
-    FileHandle file(::open(name.c_str(), flags | O_CLOEXEC | O_NOCTTY));
+    FileHandle file(::open(name.c_str(), flags | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!file) {
         return std::nullopt;
     }
     struct stat st {};
-    if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    const int status = ::fcntl(file.get(), F_GETFL);
+    if (status == -1 || ::fcntl(file.get(), F_SETFL, status & ~O_NONBLOCK) == -1) {
         return std::nullopt;
     }
     return file;
@@ -130,94 +152,298 @@ bool seek_to(int fd, std::uint64_t offset) {
     return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-// The temporary file being written, for the signal handlers to remove. A
-// plain heap copy: the handler may only touch async-signal-safe things.
 namespace {
 
-char* volatile pending_temp = nullptr;
+// A named temporary file that exists on disk, for the signal handlers to
+// remove. Plain static storage: a handler may only touch async-signal-safe
+// things. Temporary names are short, whatever the final name's length.
+constexpr std::size_t temp_name_capacity = 256;
+volatile std::sig_atomic_t pending_set = 0;
+int pending_directory = -1;
+char pending_name[temp_name_capacity];
+
+// Every signal whose default action ends the process and that can be caught.
+// SIGPIPE and SIGXFSZ are not among them: the converters ignore both, so
+// that a failed write is reported like any other.
+std::vector<int> terminating_signals() {
+    std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP, SIGABRT,
+                                SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,   SIGUSR2, SIGALRM,
+                                SIGTERM, SIGXCPU, SIGSYS,  SIGVTALRM, SIGPROF};
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGIO
+    signals.push_back(SIGIO);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        signals.push_back(sig);
+    }
+#endif
+    return signals;
+}
 
 void remove_pending_and_reraise(int sig) {
-    if (char* name = pending_temp) {
-        ::unlink(name);
+    if (pending_set != 0) {
+        ::unlinkat(pending_directory, pending_name, 0);
     }
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    // The signal stays blocked until the handler returns, and then ends the
+    // process with its default action: status 128 + sig for the caller.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
 }
 
-void set_pending_temp(const std::string& name) {
-    static bool handlers_installed = false;
-    if (!handlers_installed) {
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-            struct sigaction old {};
-            if (::sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
-                std::signal(sig, remove_pending_and_reraise);
-            }
+sigset_t handled_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : terminating_signals()) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
+
+// Signals a caller chose to ignore (nohup, a background job) stay ignored.
+void install_handlers() {
+    static bool installed = false;
+    if (installed) {
+        return;
+    }
+    installed = true;
+    for (const int sig : terminating_signals()) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+            continue;
         }
-        handlers_installed = true;
+        struct sigaction action {};
+        action.sa_handler = remove_pending_and_reraise;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(sig, &action, nullptr);
     }
-    char* copy = new char[name.size() + 1];
-    std::memcpy(copy, name.c_str(), name.size() + 1);
-    pending_temp = copy;
 }
 
-void clear_pending_temp() {
-    char* old = pending_temp;
-    pending_temp = nullptr;
-    delete[] old;
+// Holds the handled signals back for its lifetime, so that a file and its
+// record for the handlers appear and disappear together.
+class SignalBlock {
+  public:
+    SignalBlock() {
+        const sigset_t set = handled_signals();
+        ::sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalBlock() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    SignalBlock(const SignalBlock&) = delete;
+    SignalBlock& operator=(const SignalBlock&) = delete;
+
+  private:
+    sigset_t old_{};
+};
+
+void set_pending(int directory, const std::string& name) {
+    pending_set = 0;
+    pending_directory = directory;
+    std::memcpy(pending_name, name.c_str(), name.size() + 1);
+    pending_set = 1;
 }
 
-// Long enough to stay unique, short enough that the temporary name still fits
-// in a directory entry when the final name is close to the limit.
+void clear_pending() {
+    pending_set = 0;
+}
+
+// Long enough to stay unique, short enough that ".base.XXXXXXXX.part" fits
+// in a directory entry whatever the final name.
 constexpr std::size_t max_base_in_temp_name = 200;
+static_assert(max_base_in_temp_name + 15 < temp_name_capacity);
 
-std::string random_suffix() {
+std::string temp_name_for(const std::string& base) {
     static std::mt19937_64 engine{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())
                                                                << 32};
     static constexpr char letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string s(8, 'x');
-    for (auto& c : s) {
+    std::string suffix(8, 'x');
+    for (auto& c : suffix) {
         c = letters[engine() % (sizeof letters - 1)];
     }
-    return s;
+    std::string name = ".";
+    name.append(base, 0, max_base_in_temp_name);
+    name += '.';
+    name += suffix;
+    name += ".part";
+    return name;
+}
+
+// A directory to create names in. A directory that may be searched but not
+// read still works through O_PATH, only without the final sync.
+FileHandle open_directory(int at, const std::string& name) {
+    FileHandle dir(::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir && errno == EACCES) {
+        dir = FileHandle(::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return dir;
+}
+
+// The directory part of a name, "." when it has none; "/" stays "/".
+std::pair<std::string, std::string> split_name(const std::string& name) {
+    const auto slash = name.rfind('/');
+    if (slash == std::string::npos) {
+        return {".", name};
+    }
+    return {name.substr(0, slash + 1), name.substr(slash + 1)};
+}
+
+bool is_plain_entry(const std::string& base) {
+    return !base.empty() && base != "." && base != "..";
+}
+
+std::optional<std::string> read_link_at(int dir, const std::string& name) {
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlinkat(dir, name.c_str(), target.data(), target.size());
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return target;
+        }
+        target.resize(target.size() * 2);
+    }
+}
+
+// The directory and entry of the file `name` finally refers to, following
+// symbolic links one by one, each relative to the directory it is in.
+struct Place {
+    FileHandle directory;
+    std::string base;
+};
+
+std::optional<Place> resolve(const std::string& name) {
+    constexpr int max_links = 40;  // as the kernel allows
+    auto [dir_name, base] = split_name(name);
+    FileHandle dir = open_directory(AT_FDCWD, dir_name);
+    for (int links = 0; dir && is_plain_entry(base); ++links) {
+        struct stat st {};
+        if (::fstatat(dir.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            return Place{std::move(dir), std::move(base)};
+        }
+        const auto target = read_link_at(dir.get(), base);
+        if (!target || links == max_links) {
+            return std::nullopt;
+        }
+        auto [target_dir, target_base] = split_name(*target);
+        if (target->find('/') != std::string::npos) {
+            dir = open_directory((*target)[0] == '/' ? AT_FDCWD : dir.get(), target_dir);
+        }
+        base = std::move(target_base);
+    }
+    return std::nullopt;
+}
+
+// A file system that refuses unnamed files; any other error is final.
+bool unnamed_files_unsupported(int error) {
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOSYS;
+}
+
+// Where renames and removals are not allowed, a temporary name could never
+// be taken back.
+bool is_append_only(int dir) {
+#if defined(FS_IOC_GETFLAGS)
+    int flags = 0;
+    return ::ioctl(dir, FS_IOC_GETFLAGS, &flags) == 0 &&
+           (flags & (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
+#else
+    (void)dir;
+    return false;
+#endif
+}
+
+// Gives the unnamed file open on fd the name `name` in `dir`. Linking by
+// descriptor needs a privilege; /proc/self/fd does the same for anyone.
+bool link_unnamed(int fd, int dir, const std::string& name) {
+#if defined(AT_EMPTY_PATH)
+    if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) {
+        return true;
+    }
+    if (errno != EPERM && errno != ENOENT && errno != EINVAL) {
+        return false;
+    }
+#endif
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, proc.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+// Directories that cannot be synced (file systems without it, an O_PATH
+// descriptor) are no error.
+bool sync_directory(int dir) {
+    return ::fsync(dir) == 0 || errno == EINVAL || errno == EBADF || errno == EROFS;
 }
 
 }  // namespace
 
-std::optional<StagedOutput> StagedOutput::create(const std::string& final_name) {
-    std::string target = final_name;
+std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
+                                                 std::optional<FileIdentity> input) {
+    std::optional<Place> place;
     struct stat st {};
     if (::lstat(final_name.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode) && ::stat(final_name.c_str(), &st) == 0) {
-            // Replace what the link points at, and keep the link.
-            if (char* resolved = ::realpath(final_name.c_str(), nullptr)) {
-                target = resolved;
-                std::free(resolved);
-            }
+        // The name as given, so the kernel's protections for links in sticky
+        // directories apply; a dangling or looping link fails here.
+        FileHandle probe(::open(final_name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+        if (!probe || ::fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            return std::nullopt;
         }
-        if (!S_ISLNK(st.st_mode)) {
-            if (!S_ISREG(st.st_mode)) {
-                return std::nullopt;
-            }
-            FileHandle probe(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-            if (!probe) {
-                return std::nullopt;
-            }
+        const auto existing = identity_of(probe.get());
+        if (!existing || existing == input) {
+            return std::nullopt;
         }
+        place = resolve(final_name);
+        // The chain of links must still lead to the file just checked.
+        if (!place ||
+            ::fstatat(place->directory.get(), place->base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                         static_cast<std::uint64_t>(st.st_ino)} != *existing) {
+            return std::nullopt;
+        }
+    } else if (errno == ENOENT) {
+        auto [dir_name, base] = split_name(final_name);
+        FileHandle dir = open_directory(AT_FDCWD, dir_name);
+        if (!dir || !is_plain_entry(base)) {
+            return std::nullopt;
+        }
+        place = Place{std::move(dir), std::move(base)};
+    } else {
+        return std::nullopt;
     }
 
-    const auto slash = target.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base =
-        target.substr(slash == std::string::npos ? 0 : slash + 1).substr(0, max_base_in_temp_name);
+    install_handlers();
+    const int dir = place->directory.get();
+#if defined(O_TMPFILE)
+    FileHandle unnamed(::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (unnamed) {
+        StagedOutput out(std::move(place->directory), std::move(unnamed), std::move(place->base),
+                         {});
+        out.unnamed_ = true;
+        return out;
+    }
+    if (!unnamed_files_unsupported(errno)) {
+        return std::nullopt;
+    }
+#endif
+    if (is_append_only(dir)) {
+        return std::nullopt;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp = dir + "." + base + "." + random_suffix() + ".part";
+        std::string temp = temp_name_for(place->base);
+        const SignalBlock block;
         FileHandle file(
-            ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+            ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
         if (file) {
-            set_pending_temp(temp);
-            return StagedOutput(std::move(file), std::move(temp), std::move(target));
+            set_pending(dir, temp);
+            return StagedOutput(std::move(place->directory), std::move(file),
+                                std::move(place->base), std::move(temp));
         }
         if (errno != EEXIST) {
             break;
@@ -226,16 +452,21 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name) 
     return std::nullopt;
 }
 
-StagedOutput::StagedOutput(FileHandle file, std::string temp_name, std::string target_name)
-    : file_(std::move(file)),
-      temp_name_(std::move(temp_name)),
-      target_name_(std::move(target_name)) {}
+StagedOutput::StagedOutput(FileHandle directory, FileHandle file, std::string base,
+                           std::string temp_name)
+    : directory_(std::move(directory)),
+      file_(std::move(file)),
+      base_(std::move(base)),
+      temp_name_(std::move(temp_name)) {}
 
 StagedOutput::StagedOutput(StagedOutput&& other) noexcept
-    : file_(std::move(other.file_)),
+    : directory_(std::move(other.directory_)),
+      file_(std::move(other.file_)),
+      base_(std::move(other.base_)),
       temp_name_(std::move(other.temp_name_)),
-      target_name_(std::move(other.target_name_)),
-      done_(other.done_) {
+      unnamed_(other.unnamed_),
+      done_(other.done_),
+      error_(other.error_) {
     other.done_ = true;
 }
 
@@ -243,19 +474,68 @@ StagedOutput::~StagedOutput() {
     discard();
 }
 
-bool StagedOutput::commit() {
+StagedOutput::Commit StagedOutput::link_and_rename() {
+    const int dir = directory_.get();
+    struct stat st {};
+    const bool replacing = ::fstatat(dir, base_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (unnamed_ && !replacing) {
+        // Nothing to replace: one link puts the complete file in place.
+        if (link_unnamed(file_.get(), dir, base_)) {
+            return Commit::done;
+        }
+        if (errno != EEXIST) {
+            error_ = errno;
+            return Commit::name_failed;
+        }
+    }
+    if (unnamed_) {
+        if (is_append_only(dir)) {
+            error_ = EPERM;
+            return Commit::name_failed;
+        }
+        for (int attempt = 0; temp_name_.empty(); ++attempt) {
+            std::string temp = temp_name_for(base_);
+            const SignalBlock block;
+            if (link_unnamed(file_.get(), dir, temp)) {
+                set_pending(dir, temp);
+                temp_name_ = std::move(temp);
+            } else if (errno != EEXIST || attempt == 100) {
+                error_ = errno;
+                return Commit::name_failed;
+            }
+        }
+    }
+    if (::renameat(dir, temp_name_.c_str(), dir, base_.c_str()) != 0) {
+        error_ = errno;
+        return Commit::name_failed;
+    }
+    const SignalBlock block;
+    clear_pending();
+    temp_name_.clear();
+    return Commit::done;
+}
+
+StagedOutput::Commit StagedOutput::commit() {
     if (done_) {
-        return false;
+        return Commit::write_failed;
     }
-    const bool synced = ::fsync(file_.get()) == 0;
-    const bool closed = file_.close();
-    if (!synced || !closed || ::rename(temp_name_.c_str(), target_name_.c_str()) != 0) {
+    // The data must be on disk before any name can lead to it.
+    if (::fsync(file_.get()) != 0 || (!unnamed_ && !file_.close())) {
         discard();
-        return false;
+        return Commit::write_failed;
     }
+    const Commit named = link_and_rename();
+    if (named != Commit::done) {
+        discard();
+        return named;
+    }
+    file_.close();
     done_ = true;
-    clear_pending_temp();
-    return true;
+    if (!sync_directory(directory_.get())) {
+        error_ = errno;
+        return Commit::name_failed;
+    }
+    return Commit::done;
 }
 
 void StagedOutput::discard() {
@@ -263,9 +543,13 @@ void StagedOutput::discard() {
         return;
     }
     file_.close();
-    ::unlink(temp_name_.c_str());
+    if (!temp_name_.empty()) {
+        const SignalBlock block;
+        ::unlinkat(directory_.get(), temp_name_.c_str(), 0);
+        clear_pending();
+        temp_name_.clear();
+    }
     done_ = true;
-    clear_pending_temp();
 }
 
 }  // namespace dsd

@@ -33,10 +33,20 @@ class FileHandle {
     int fd_ = -1;
 };
 
-// Opens an existing regular file for reading only. Directories are refused.
+// Which file a descriptor or name refers to, whatever name reached it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> identity_of(int fd);
+
+// Opens an existing regular file for reading only. Anything else (a
+// directory, a FIFO, a device) is refused without blocking on it.
 std::optional<FileHandle> open_for_reading(const std::string& name);
 
-// Opens an existing regular file for reading and writing in place.
+// Opens an existing regular file for reading and writing in place, with the
+// same refusals.
 std::optional<FileHandle> open_for_update(const std::string& name);
 
 // Reads until the span is full, end of file or an error; returns the count.
@@ -52,16 +62,24 @@ std::int64_t current_position(int fd);
 std::optional<std::uint64_t> file_size(int fd);
 bool seek_to(int fd, std::uint64_t offset);
 
-// A new file written under a temporary name beside its final name. commit()
-// flushes it to stable storage, closes it and renames it into place; if that
-// never happens the temporary file is removed, so a failure leaves any file
-// already at the final name untouched. The file gets the permissions a newly
-// created file gets under the umask.
+// A new file that only ever appears under its final name complete and on
+// stable storage. It is written as an unnamed file in the final name's
+// directory, linked in and renamed over any existing file by commit(), after
+// which the directory is synced; a crash or SIGKILL before that leaves
+// nothing. Where the file system has no unnamed files it is written under a
+// hidden temporary name instead, removed on failure and on every catchable
+// terminating signal. All names are taken relative to the directory's
+// descriptor, so a final name close to PATH_MAX still works. A final name
+// that is a symbolic link replaces the file the link leads to and keeps the
+// link. The file gets the permissions a newly created file gets under the
+// umask.
 class StagedOutput {
   public:
     // Refuses (nullopt) when the final name is a directory, a non-regular
-    // file, or an existing file the user may not write.
-    static std::optional<StagedOutput> create(const std::string& final_name);
+    // file, a dangling or looping link, an existing file the user may not
+    // write, or the file `input` (the same file through any name).
+    static std::optional<StagedOutput> create(const std::string& final_name,
+                                              std::optional<FileIdentity> input = {});
 
     StagedOutput(StagedOutput&& other) noexcept;
     StagedOutput& operator=(StagedOutput&&) = delete;
@@ -70,19 +88,31 @@ class StagedOutput {
     ~StagedOutput();
 
     int fd() const { return file_.get(); }
-    const std::string& temporary_name() const { return temp_name_; }
-    // Syncs, closes and renames; on failure the temporary file is removed.
-    bool commit();
-    // Removes the temporary file now (also done by the destructor).
+
+    enum class Commit {
+        done,
+        write_failed,  // the data could not be flushed or closed
+        name_failed,   // it could not be given its name; error() says why
+    };
+    // Syncs the data, names the file, syncs the directory. On failure
+    // nothing is left behind and any file at the final name is unchanged.
+    Commit commit();
+    // The errno of a failed naming.
+    int error() const { return error_; }
+    // Drops the file now (also done by the destructor).
     void discard();
 
   private:
-    StagedOutput(FileHandle file, std::string temp_name, std::string target_name);
+    StagedOutput(FileHandle directory, FileHandle file, std::string base, std::string temp_name);
+    Commit link_and_rename();
 
+    FileHandle directory_;
     FileHandle file_;
-    std::string temp_name_;
-    std::string target_name_;
+    std::string base_;       // the final name within the directory
+    std::string temp_name_;  // a named temporary within it; empty while unnamed
+    bool unnamed_ = false;
     bool done_ = false;
+    int error_ = 0;
 };
 
 }  // namespace dsd

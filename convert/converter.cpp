@@ -1,9 +1,11 @@
 #include "converter.hpp"
 
+#include <cerrno>
 #include <concepts>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "dsf.hpp"
@@ -36,6 +38,8 @@ void report(std::string_view text, Number value) {
     report(text, std::to_string(value));
 }
 
+// The header lines are information, not the product: a closed pipe or a
+// full device on standard output is reported once and the run goes on.
 void print_stream_info(const DsfHeaderResult& header) {
     const auto& info = header.info;
     if (header.values_read >= 1) {
@@ -50,7 +54,28 @@ void print_stream_info(const DsfHeaderResult& header) {
     if (header.values_read >= 4) {
         print_message(stdout, text::data_size, std::to_string(info.data_size));
     }
-    std::fflush(stdout);
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        report(text::lost_output, std::strerror(errno != 0 ? errno : EIO));
+    }
+}
+
+// Bytes from a file, safe to show on a terminal: printable ASCII as it is,
+// anything else as \xNN.
+std::string printable(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string shown;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            shown += c;
+        } else {
+            shown += "\\x";
+            shown += digits[byte >> 4];
+            shown += digits[byte & 0xF];
+        }
+    }
+    return shown;
 }
 
 // Reports a header that failed its checks; returns the exit status.
@@ -60,10 +85,16 @@ int report_header_error(const DsfHeaderResult& header) {
             report(text::read_error, header.detail);
             break;
         case DsfHeaderError::not_dsf:
-            report(text::not_dsf, header.identifier);
+            report(text::not_dsf, printable(header.identifier));
             break;
         case DsfHeaderError::wrong_channels:
             report(text::wrong_channels, header.detail);
+            break;
+        case DsfHeaderError::wrong_rate:
+            report(text::wrong_rate, header.info.sampling_frequency);
+            break;
+        case DsfHeaderError::wrong_bits:
+            report(text::wrong_bits, header.detail);
             break;
         case DsfHeaderError::wrong_block_size:
             report(text::wrong_block_size, header.detail);
@@ -119,10 +150,13 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
         output = *file_stem_with_dot(input) + "dff";
     }
 
+    // Writes to a closed pipe fail with EPIPE instead of ending the run.
+    std::signal(SIGPIPE, SIG_IGN);
     // Read-only: the input is never written, so read-only files and media
     // convert like any other.
     auto in = open_for_reading(input);
-    if (!in) {
+    const auto input_identity = in ? identity_of(in->get()) : std::nullopt;
+    if (!input_identity) {
         return say(text::cannot_open_input, input);
     }
     const DsfHeaderResult header = read_dsf_header(in->get());
@@ -135,7 +169,7 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     // Past a file-size limit, a write should fail and be reported like any
     // other failed write, not kill the process with its output half-made.
     std::signal(SIGXFSZ, SIG_IGN);
-    auto out = StagedOutput::create(output);
+    auto out = StagedOutput::create(output, input_identity);
     if (!out) {
         in->close();
         report(text::cannot_open_output, output);
@@ -156,9 +190,15 @@ int run_converter(int argc, char** argv, const ConverterVariant& variant) {
     }
     in->close();
     const auto end = current_position(out->fd());
-    if (!out->commit()) {
-        report(text::write_error, end);
-        return failure;
+    switch (out->commit()) {
+        case StagedOutput::Commit::write_failed:
+            report(text::write_error, end);
+            return failure;
+        case StagedOutput::Commit::name_failed:
+            report(text::cannot_rename, output + " (" + std::strerror(out->error()) + ")");
+            return failure;
+        case StagedOutput::Commit::done:
+            break;
     }
     return 0;
 }

@@ -59,8 +59,7 @@ WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
 }  // namespace
 
 std::uint64_t dff_sound_bytes(const DsfStreamInfo& info) {
-    const std::uint64_t per_channel = info.sample_count / 8 + (info.sample_count % 8 != 0);
-    return 2 * std::min(per_channel, info.data_size / 2);
+    return 2 * dsf_stereo_bytes_per_channel(info);
 }
 
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
@@ -85,7 +84,13 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
         const std::uint64_t pairs_left = (per_channel_left + dsf_block_size - 1) / dsf_block_size;
         const auto pairs =
             static_cast<std::size_t>(std::min<std::uint64_t>(pairs_left, pairs_per_chunk));
-        if (read_full(in, in_buffer.first(pairs * pair_bytes)) != pairs * pair_bytes) {
+        // The last pair may end inside the right channel's block: nothing
+        // past the bytes used is read, so nothing from beyond the chunk.
+        const std::uint64_t last_take = std::min<std::uint64_t>(
+            per_channel_left - (pairs - 1) * dsf_block_size, dsf_block_size);
+        const auto wanted =
+            static_cast<std::size_t>((pairs - 1) * pair_bytes + dsf_block_size + last_take);
+        if (read_full(in, in_buffer.first(wanted)) != wanted) {
             return {WriteStatus::read_failed, current_position(in)};
         }
         std::size_t produced = 0;

@@ -12,7 +12,7 @@
 namespace dsd {
 
 // Sound bytes the output gets: per channel one byte per 8 samples, bounded
-// by what the data chunk holds.
+// by what each channel's blocks inside the data chunk hold.
 std::uint64_t dff_sound_bytes(const DsfStreamInfo& info);
 
 enum class WriteStatus { ok, read_failed, write_failed };

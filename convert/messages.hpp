@@ -53,11 +53,18 @@ inline constexpr std::string_view data_size = "DSD Data size <%s>\n";
 
 inline constexpr std::string_view not_dsf = "Not a 'DSF' format : %s\n";
 inline constexpr std::string_view wrong_channels = "Wrong numbers of channels : %s\n";
+inline constexpr std::string_view wrong_rate = "Wrong sampling frequency : %s\n";
+inline constexpr std::string_view wrong_bits = "Wrong bit number : %s\n";
 inline constexpr std::string_view wrong_data_size = "Wrong data size : %s\n";
 inline constexpr std::string_view wrong_block_size = "Wrong block size : %s\n";
 
 inline constexpr std::string_view cannot_open_output = " cannot open file : %s\n";
 inline constexpr std::string_view read_error = " read error : %s\n";
 inline constexpr std::string_view write_error = " write error : %s\n";
+// The complete output could not be given its name: the output's name, then
+// the reason in parentheses.
+inline constexpr std::string_view cannot_rename = " cannot rename file : %s\n";
+// Standard output lost the header lines (the reason); the conversion goes on.
+inline constexpr std::string_view lost_output = " cannot write standard output : %s\n";
 
 }  // namespace dsd::convert_text

@@ -95,19 +95,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const dsd::WriteResult written = dsd::write_dff_stream(in, out, info, rate, tag);
     require(written.status != dsd::WriteStatus::write_failed);
 
-    // Whole block pairs are read up to the one holding the last byte kept.
+    // Counted one index at a time from the block layout: index i counts while
+    // the sample count asks for it and the right channel's byte at i (the
+    // later of the two) lies inside the data chunk. Every byte counted must
+    // be in the file, else the conversion is a read error at its end.
     const std::uint64_t sound = dsd::dff_sound_bytes(info);
     const std::uint64_t per_channel = sound / 2;
-    // Counts up to 2^64 - 1: rounding up must not wrap.
-    const std::uint64_t bytes_for_samples = info.sample_count / 8 + (info.sample_count % 8 != 0);
-    require(per_channel == std::min(bytes_for_samples, info.data_size / 2));
-    const std::uint64_t pairs = (per_channel + 4095) / 4096;
-    const bool complete = pairs <= (size - 92) / 8192;
+    std::uint64_t counted = 0;
+    bool complete = true;
+    for (;; ++counted) {
+        const std::uint64_t right = 92 + counted / 4096 * 8192 + 4096 + counted % 4096;
+        if (counted * 8 >= info.sample_count || right - 92 >= info.data_size) {
+            break;
+        }
+        if (right >= size) {
+            complete = false;
+            break;
+        }
+    }
     if (!complete) {
         require(written.status == dsd::WriteStatus::read_failed);
         require(written.position == static_cast<std::int64_t>(size));
         return 0;
     }
+    require(per_channel == counted);
     require(written.status == dsd::WriteStatus::ok);
 
     const std::vector<std::uint8_t> dff = contents(out);

@@ -15,8 +15,8 @@ namespace {
 
 constexpr std::uint32_t target_rate = TARGET_RATE;
 
-dsd::rate::RewriteOutcome set_rate(int fd) {
-    return dsd::rate::rewrite_dff_rate(fd, target_rate);
+dsd::rate::FieldChange set_rate(int fd) {
+    return dsd::rate::dff_rate_change(fd, target_rate);
 }
 
 }  // namespace

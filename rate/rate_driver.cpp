@@ -1,5 +1,6 @@
 #include "rate_driver.hpp"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -52,15 +53,28 @@ bool process_file(const RateTool& tool, const std::string& name) {
             print(tool.extension_message, name);
             return false;
     }
-    auto file = open_for_update(name);
-    if (!file) {
+    // Read first: a file that already holds the target values is a success
+    // even where it may not be written, on a read-only medium too.
+    const auto reading = open_for_reading(name);
+    const auto identity = reading ? identity_of(reading->get()) : std::nullopt;
+    if (!identity) {
         print(text::cannot_open, name);
         return false;
     }
-    RewriteOutcome outcome = tool.rewrite(file->get());
-    // Only a written file can lose data at close.
-    if (!file->close() && outcome == RewriteOutcome::rewritten) {
-        outcome = RewriteOutcome::write_failed;
+    const FieldChange change = tool.rewrite(reading->get());
+    RewriteOutcome outcome = change.outcome;
+    if (outcome == RewriteOutcome::rewritten) {
+        // The name must still lead to the file that was read.
+        auto file = open_for_update(name);
+        if (!file || identity_of(file->get()) != identity) {
+            print(text::cannot_open, name);
+            return false;
+        }
+        outcome = apply_change(file->get(), change);
+        // Only a written file can lose data at close.
+        if (!file->close() && outcome == RewriteOutcome::rewritten) {
+            outcome = RewriteOutcome::write_failed;
+        }
     }
     if (const auto message = message_for(outcome); !message.empty()) {
         print(message, name);
@@ -86,14 +100,15 @@ int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]) {
         std::fflush(stdout);
         return exit_no_names;
     }
+    // A closed pipe or a full device on standard output never stops a batch:
+    // every file is processed and the status is what the messages say, as
+    // if they had all been printed.
+    std::signal(SIGPIPE, SIG_IGN);
     bool all_done = true;
     for (const auto& name : line.names) {
         all_done = process_file(tool, name) && all_done;
     }
-    // A line that never reached standard output is a failure too.
-    if (std::fflush(stdout) != 0) {
-        return exit_some_failed;
-    }
+    std::fflush(stdout);
     return all_done ? exit_all_rewritten : exit_some_failed;
 }
 

@@ -1,6 +1,7 @@
 // The command line shared by the four rate rewriters: each name is checked,
-// opened for update and handed to the tool's rewrite; a rejected file gets
-// one line on standard output and the run goes on.
+// opened for reading and handed to the tool's rewrite, and opened for update
+// only when it needs a change; a rejected file gets one line on standard
+// output and the run goes on.
 #pragma once
 
 #include <string_view>
@@ -13,9 +14,9 @@ struct RateTool {
     std::string_view lower_extension;
     std::string_view upper_extension;
     std::string_view extension_message;
-    RewriteOutcome (*rewrite)(int fd);
-    std::string_view name;   // the program's name, for --version
-    std::string_view about;  // what --help adds after the usage text
+    FieldChange (*rewrite)(int fd);  // fd is open for reading only
+    std::string_view name;           // the program's name, for --version
+    std::string_view about;          // what --help adds after the usage text
 };
 
 inline constexpr int exit_all_rewritten = 0;

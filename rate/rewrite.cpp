@@ -19,55 +19,74 @@ constexpr std::uint32_t wav_target_rate = 44100;
 
 }  // namespace
 
-RewriteOutcome update_field(int fd, std::uint64_t offset, std::span<const std::uint8_t> current,
-                            std::span<const std::uint8_t> wanted) {
+namespace {
+
+FieldChange no_change(RewriteOutcome outcome) {
+    return FieldChange{.outcome = outcome};
+}
+
+}  // namespace
+
+FieldChange change_field(std::uint64_t offset, std::span<const std::uint8_t> current,
+                         std::span<const std::uint8_t> wanted) {
     if (std::ranges::equal(current, wanted)) {
-        return RewriteOutcome::already_set;
+        return no_change(RewriteOutcome::already_set);
     }
-    if (!write_full_at(fd, wanted, offset) || ::fsync(fd) != 0) {
+    FieldChange change{.outcome = RewriteOutcome::rewritten, .offset = offset};
+    change.size = std::min(wanted.size(), change.bytes.size());
+    std::copy_n(wanted.begin(), change.size, change.bytes.begin());
+    return change;
+}
+
+RewriteOutcome apply_change(int fd, const FieldChange& change) {
+    if (change.outcome != RewriteOutcome::rewritten) {
+        return change.outcome;
+    }
+    if (!write_full_at(fd, std::span(change.bytes).first(change.size), change.offset) ||
+        ::fsync(fd) != 0) {
         return RewriteOutcome::write_failed;
     }
     return RewriteOutcome::rewritten;
 }
 
-RewriteOutcome rewrite_dff_rate(int fd, std::uint32_t target_rate) {
+FieldChange dff_rate_change(int fd, std::uint32_t target_rate) {
     const auto size = file_size(fd);
     if (!size) {
-        return RewriteOutcome::unreadable;
+        return no_change(RewriteOutcome::unreadable);
     }
     const DffRateField field = locate_dff_rate_field(file_source(fd, *size));
     switch (field.finding) {
         case DffFinding::found:
             break;
         case DffFinding::not_dff:
-            return RewriteOutcome::not_dff;
+            return no_change(RewriteOutcome::not_dff);
         case DffFinding::dst_compressed:
-            return RewriteOutcome::dst_compressed;
+            return no_change(RewriteOutcome::dst_compressed);
         case DffFinding::unreadable:
-            return RewriteOutcome::unreadable;
+            return no_change(RewriteOutcome::unreadable);
     }
     std::array<std::uint8_t, 4> current{};
     std::array<std::uint8_t, 4> wanted{};
     store_be32(current, field.rate);
     store_be32(wanted, target_rate);
-    return update_field(fd, field.offset, current, wanted);
+    return change_field(field.offset, current, wanted);
 }
 
-RewriteOutcome rewrite_wav_rate(int fd) {
+FieldChange wav_rate_change(int fd) {
     const auto size = file_size(fd);
     if (!size) {
-        return RewriteOutcome::unreadable;
+        return no_change(RewriteOutcome::unreadable);
     }
     const WavFormatFields fmt = locate_wav_format(file_source(fd, *size));
     switch (fmt.finding) {
         case WavFinding::found:
             break;
         case WavFinding::not_wav:
-            return RewriteOutcome::not_wav;
+            return no_change(RewriteOutcome::not_wav);
         case WavFinding::not_pcm:
-            return RewriteOutcome::not_pcm;
+            return no_change(RewriteOutcome::not_pcm);
         case WavFinding::unreadable:
-            return RewriteOutcome::unreadable;
+            return no_change(RewriteOutcome::unreadable);
     }
     // At most 44100 x 65535, well inside 32 bits.
     const std::uint32_t byte_rate = wav_target_rate * std::uint32_t{fmt.block_align};
@@ -77,7 +96,15 @@ RewriteOutcome rewrite_wav_rate(int fd) {
     store_le32(std::span(current).subspan(4), fmt.byte_rate);
     store_le32(std::span(wanted).first(4), wav_target_rate);
     store_le32(std::span(wanted).subspan(4), byte_rate);
-    return update_field(fd, fmt.rate_offset, current, wanted);
+    return change_field(fmt.rate_offset, current, wanted);
+}
+
+RewriteOutcome rewrite_dff_rate(int fd, std::uint32_t target_rate) {
+    return apply_change(fd, dff_rate_change(fd, target_rate));
+}
+
+RewriteOutcome rewrite_wav_rate(int fd) {
+    return apply_change(fd, wav_rate_change(fd));
 }
 
 }  // namespace dsd::rate

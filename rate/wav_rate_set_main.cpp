@@ -5,8 +5,8 @@
 
 namespace {
 
-dsd::rate::RewriteOutcome set_rate(int fd) {
-    return dsd::rate::rewrite_wav_rate(fd);
+dsd::rate::FieldChange set_rate(int fd) {
+    return dsd::rate::wav_rate_change(fd);
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ TEST(StagedOutput, AppearsOnlyOnCommit) {
         const std::array<std::uint8_t, 2> data{9, 9};
         ASSERT_TRUE(write_full(staged->fd(), data));
         EXPECT_EQ(test::read_file(target), (test::Bytes{1, 2, 3}));
-        EXPECT_EQ(dir.entries().size(), 2u);
+        // Unnamed where the file system allows it, else one hidden name.
+        EXPECT_LE(dir.entries().size(), 2u);
     }
     // Dropped without commit: the old file stays and nothing else is left.
     EXPECT_EQ(test::read_file(target), (test::Bytes{1, 2, 3}));
@@ -82,7 +83,7 @@ TEST(StagedOutput, AppearsOnlyOnCommit) {
     ASSERT_TRUE(staged);
     const std::array<std::uint8_t, 2> data{7, 8};
     ASSERT_TRUE(write_full(staged->fd(), data));
-    ASSERT_TRUE(staged->commit());
+    ASSERT_EQ(staged->commit(), StagedOutput::Commit::done);
     EXPECT_EQ(test::read_file(target), (test::Bytes{7, 8}));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.dff"});
 }

@@ -7,3 +7,9 @@ target_link_libraries(convert_cli_test PRIVATE dsd_common dsd_testgen dsd_test_s
   GTest::gtest_main)
 dsd_test_uses_programs(convert_cli_test)
 gtest_discover_tests(convert_cli_test PROPERTIES TIMEOUT 600)
+
+# Links, staging, signals, standard output and non-regular inputs.
+add_executable(output_safety_test output_safety_test.cpp)
+target_link_libraries(output_safety_test PRIVATE dsd_testgen dsd_test_support GTest::gtest_main)
+dsd_test_uses_programs(output_safety_test)
+gtest_discover_tests(output_safety_test PROPERTIES TIMEOUT 600)

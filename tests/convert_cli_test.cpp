@@ -190,6 +190,67 @@ TEST_F(Converter, HeaderErrorsCreateNothing) {
     }
 }
 
+TEST_F(Converter, NonsenseHeadersAreRefusedBeforeAnyOutput) {
+    struct Case {
+        std::size_t at;
+        std::uint64_t value;
+        std::string out;
+        std::string err;
+    };
+    const Bytes dsf = make(100);
+    const std::string rate_line = "Sampling frequency <2822400>\n";
+    const Case cases[] = {
+        {56, 0, "", "Wrong sampling frequency : 0\n"},
+        {60, 0, rate_line, "Wrong bit number : 0\n"},
+        {60, 2, rate_line, "Wrong bit number : 2\n"},
+        {60, 16, rate_line, "Wrong bit number : 16\n"},
+        // Terminal escapes and other unprintable bytes are shown, not sent.
+        {0, 0x4A325B1B, "", "Not a 'DSF' format : \\x1b[2J\n"},
+        {0, 0x5C7F0944, "", "Not a 'DSF' format : D\\x09\\x7f\\\n"},
+        {0, 0xFF204452, "", "Not a 'DSF' format : RD \\xff\n"},
+    };
+    for (const auto& c : cases) {
+        Bytes bad = dsf;
+        put_le(bad, c.at, c.value, 4);
+        write_file(dir / "bad.dsf", bad);
+        write_file(dir / "bad.dff", {'o', 'l', 'd'});
+        const auto r = run({"bad.dsf"});
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bad.dff", "bad.dsf"}));
+        EXPECT_EQ(read_file(dir / "bad.dff"), (Bytes{'o', 'l', 'd'}));
+    }
+}
+
+TEST_F(Converter, SoundComesOnlyFromEachChannelsBlocksInsideTheChunk) {
+    // The file holds three whole block pairs; the data chunk claims less.
+    // Each case: the chunk's sound bytes, and the bytes per channel that the
+    // right channel's blocks inside it hold.
+    for (const auto& [data, per_channel] : {std::pair<std::uint64_t, std::uint64_t>{8280, 4096},
+                                            {8192 + 4096 + 7, 4103},
+                                            {2 * 8192 + 4095, 8192},
+                                            {4096, 0}}) {
+        Bytes dsf = make(3 * 32768);
+        put_le(dsf, 84, 12 + data, 8);
+        write_file(dir / "in.dsf", dsf);
+        const auto r = run({"in.dsf"});
+        EXPECT_EQ(r.status, 0) << data;
+        EXPECT_EQ(r.err, "");
+        const Bytes out = read_file(dir / "in.dff");
+        EXPECT_EQ(out, expected_dff(dsf, 2822400)) << data;
+        EXPECT_EQ(out.size(), 130 + 2 * per_channel) << data;
+    }
+    // A chunk ending inside a right block needs no bytes past its end.
+    Bytes dsf = make(2 * 32768);
+    put_le(dsf, 84, 12 + 8192 + 4096 + 10, 8);
+    dsf.resize(92 + 8192 + 4096 + 10);
+    write_file(dir / "in.dsf", dsf);
+    const auto r = run({"in.dsf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "in.dff"), expected_dff(dsf, 2822400));
+}
+
 TEST_F(Converter, TruncatedInputsAreReadErrors) {
     const Bytes dsf = make(2 * 32768);
     // Shorter than the identifier, ending before a field, inside the sound.

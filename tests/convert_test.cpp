@@ -177,6 +177,20 @@ TEST(DffWriter, SoundBytesComeFromTheSampleCount) {
     }
 }
 
+TEST(DffWriter, EachChannelOnlyFromItsBlocksInsideTheChunk) {
+    DsfStreamInfo info;
+    info.sample_count = 10 * 4096 * 8;
+    // Two pairs and 88 bytes: those belong to the left block of the third pair.
+    for (const auto& [data, per_channel] : {std::pair<std::uint64_t, std::uint64_t>{8280, 4096},
+                                            {8192 + 4096, 4096},
+                                            {8192 + 4096 + 1, 4097},
+                                            {8192 + 8191, 8191},
+                                            {100, 0}}) {
+        info.data_size = data;
+        EXPECT_EQ(dff_sound_bytes(info), 2 * per_channel) << data;
+    }
+}
+
 TEST(DffWriter, InterleavesAndReversesBits) {
     const Bytes left{0x01, 0x69, 0x00, 0xFF};
     const Bytes right{0x00, 0x0F, 0x00, 0x80};

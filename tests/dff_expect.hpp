@@ -40,16 +40,44 @@ inline std::uint8_t mirror(std::uint8_t x) {
     return r;
 }
 
+// Where byte i of a channel (0 left, 1 right) of a stereo DSF's sound lies:
+// 4096-byte blocks from offset 92, left and right in turn.
+inline std::uint64_t dsf_byte_at(std::uint64_t i, std::uint64_t channel) {
+    return 92 + i / 4096 * 8192 + channel * 4096 + i % 4096;
+}
+
+struct SoundExtent {
+    std::uint64_t per_channel = 0;  // bytes each channel gives
+    bool truncated = false;         // a byte it needs lies past the end of the file
+};
+
+// The bytes a converter takes from `dsf`, counted one index at a time: index
+// i counts while the sample count asks for it (8 samples a byte) and both
+// channels' bytes at i lie inside the data chunk (which ends at 80 + its size
+// field). Never looks past the end of the file.
+inline SoundExtent dsf_sound_extent(const std::vector<std::uint8_t>& dsf) {
+    const std::uint64_t samples = le(dsf, 64, 8);
+    const std::uint64_t chunk_size = le(dsf, 84, 8);
+    SoundExtent extent;
+    for (std::uint64_t i = 0;; ++i) {
+        if (i * 8 >= samples || dsf_byte_at(i, 1) - 80 >= chunk_size) {
+            return extent;
+        }
+        if (dsf_byte_at(i, 1) >= dsf.size()) {
+            extent.truncated = true;
+            return extent;
+        }
+        ++extent.per_channel;
+    }
+}
+
 // The DFF a converter writes for `dsf` (a well-formed stereo DSF), declared
 // at `rate`, with `tag` (possibly empty) as its "ID3 " chunk.
 inline std::vector<std::uint8_t> expected_dff(const std::vector<std::uint8_t>& dsf,
                                               std::uint32_t rate,
                                               const std::vector<std::uint8_t>& tag = {}) {
-    const std::uint64_t samples = le(dsf, 64, 8);
-    const std::uint64_t data = le(dsf, 84, 8) - 12;
     const bool lsb_first = le(dsf, 60, 4) == 1;
-    // Rounded up without wrapping: counts go up to 2^64 - 1.
-    const std::uint64_t per_channel = std::min(samples / 8 + (samples % 8 != 0), data / 2);
+    const std::uint64_t per_channel = dsf_sound_extent(dsf).per_channel;
 
     std::vector<std::uint8_t> h(130, 0);
     // Byte by byte: GCC 12 for s390x takes a std::copy here for an overflow.
@@ -84,10 +112,8 @@ inline std::vector<std::uint8_t> expected_dff(const std::vector<std::uint8_t>& d
 
     std::vector<std::uint8_t> out = h;
     for (std::uint64_t i = 0; i < per_channel; ++i) {
-        const std::uint64_t pair = i / 4096;
-        const std::uint64_t at = 92 + pair * 8192 + i % 4096;
-        const std::uint8_t l = dsf[at];
-        const std::uint8_t r = dsf[at + 4096];
+        const std::uint8_t l = dsf[dsf_byte_at(i, 0)];
+        const std::uint8_t r = dsf[dsf_byte_at(i, 1)];
         out.push_back(lsb_first ? mirror(l) : l);
         out.push_back(lsb_first ? mirror(r) : r);
     }

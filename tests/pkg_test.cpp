@@ -355,6 +355,8 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
         text::sample_number,      text::data_size,          text::not_dsf,
         text::wrong_channels,     text::wrong_data_size,    text::wrong_block_size,
         text::cannot_open_output, text::read_error,         text::write_error,
+        text::wrong_rate,         text::wrong_bits,         text::cannot_rename,
+        text::lost_output,
     };
     auto convert_messages = shared;
     convert_messages.push_back(text::convert_usage);

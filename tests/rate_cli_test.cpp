@@ -134,6 +134,68 @@ TEST(RateCommandLine, ReadOnlyFileCannotBeOpenedForUpdate) {
     EXPECT_EQ(read_file(dir / "rw.dff"), with_bytes(dff_at(dsd512), 60, {0x00, 0x56, 0x22, 0x00}));
 }
 
+TEST(RateCommandLine, ReadOnlyFileAtTheTargetIsASuccess) {
+    TempDir dir;
+    const Bytes at_target = dff_at(5644800);
+    const Bytes wav = testgen::canonical_wav({1, 2, 44100, 16}, testgen::pattern_bytes(40));
+    write_file(dir / "ro.dff", at_target);
+    write_file(dir / "ro.wav", wav);
+    for (const auto& name : {"ro.dff", "ro.wav"}) {
+        ASSERT_EQ(::chmod((dir / name).c_str(), 0444), 0);
+    }
+    RunOptions user;
+    user.run_as = unprivileged_uid();
+    auto r = run_in(dir, dff128, {"ro.dff"}, user);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(dir / "ro.dff"), at_target);
+    r = run_in(dir, wav_rate_set, {"ro.wav"}, user);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(dir / "ro.wav"), wav);
+}
+
+TEST(RateCommandLine, FifosAndDevicesAreNeverOpened) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "x.dff").c_str(), 0666), 0);
+    ASSERT_EQ(::mkfifo((dir / "x.wav").c_str(), 0666), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "a.wav").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", (dir / "a.dff").c_str()), 0);
+    auto r = run_in(dir, dff64, {"x.dff", "a.dff"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Usage: Can't open file. x.dff\nUsage: Can't open file. a.dff\n");
+    r = run_in(dir, wav_rate_set, {"x.wav", "a.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Usage: Can't open file. x.wav\nUsage: Can't open file. a.wav\n");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.dff", "a.wav", "x.dff", "x.wav"}));
+}
+
+TEST(RateCommandLine, ClosedPipeOrFullDeviceNeverStopsTheBatch) {
+    RunOptions closed;
+    closed.stdout_closed_pipe = true;
+    RunOptions full;
+    full.stdout_path = "/dev/full";
+    for (const auto& options : {closed, full}) {
+        TempDir dir;
+        std::vector<std::string> names;
+        for (int i = 0; i < 40; ++i) {
+            names.push_back("bad" + std::to_string(i) + ".txt");
+            names.push_back("good" + std::to_string(i) + ".dff");
+            write_file(dir / names.back(), dff_at(dsd512));
+        }
+        auto r = run_in(dir, dff64, names, options);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
+        for (int i = 0; i < 40; ++i) {
+            EXPECT_EQ(read_file(dir / ("good" + std::to_string(i) + ".dff")), dff_at(2822400)) << i;
+        }
+        // Nothing failed: nothing to print, and success.
+        r = run_in(dir, dff128, {"good0.dff", "good39.dff"}, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(dir / "good39.dff"), dff_at(5644800));
+    }
+}
+
 TEST(RateCommandLine, NamesOfAnyLengthArePrintedAndOpenedWhole) {
     TempDir dir;
     const std::string long_name(5000, 'n');
@@ -193,6 +255,37 @@ TEST(DffRateSet, FileAlreadyAtTheTargetIsNotWritten) {
     EXPECT_EQ(mtime_of(dir / "same.dff"), old_time);
     EXPECT_EQ(read_file(dir / "other.dff"), dff_at(5644800));
     EXPECT_NE(mtime_of(dir / "other.dff"), old_time);
+}
+
+TEST(DffRateSet, AnyCompressionIsLeftAlone) {
+    TempDir dir;
+    const auto form = [](const std::vector<Bytes>& prop, const char* sound_id) {
+        return testgen::dff_form({testgen::dff_fver(), testgen::dff_prop(prop),
+                                  testgen::dff_chunk(sound_id, testgen::pattern_bytes(64))});
+    };
+    const Bytes fs = testgen::dff_fs(dsd512);
+    const std::pair<std::string, Bytes> files[] = {
+        // DST first, plain DSD last: the first one still counts.
+        {"both.dff", form({fs, testgen::dff_cmpr("DST ", "DST Encoded"),
+                           testgen::dff_cmpr("DSD ", "not compressed")},
+                          "DSD ")},
+        {"other.dff", form({fs, testgen::dff_cmpr("XYZ ", "unknown")}, "DSD ")},
+        {"sound.dff", form({fs, testgen::dff_cmpr("DSD ", "not compressed")}, "DST ")},
+    };
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : files) {
+        write_file(dir / name, bytes);
+        names.push_back(name);
+    }
+    const auto r = run_in(dir, dff64, names);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out,
+              "Usage: DST compressed, rate not changed. both.dff\n"
+              "Usage: DST compressed, rate not changed. other.dff\n"
+              "Usage: DST compressed, rate not changed. sound.dff\n");
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(read_file(dir / name), bytes) << name;
+    }
 }
 
 TEST(DffRateSet, RejectedFilesStayByteForByte) {
@@ -310,9 +403,11 @@ TEST(WavRateSet, BothFieldsMustHoldTheirTargetsToBeLeftAlone) {
 
 TEST(WavRateSet, RejectedFilesStayByteForByte) {
     const Bytes good = testgen::canonical_wav(stereo24, testgen::pattern_bytes(60));
+    Bytes adpcm = testgen::fmt_body({2, 2, 44100, 4});
+    adpcm[12] = 0x00;  // block align 1024
+    adpcm[13] = 0x04;
     const std::vector<std::pair<std::string, Bytes>> files{
-        {"adpcm.wav",
-         testgen::wav_file({testgen::riff_chunk("fmt ", testgen::fmt_body({2, 2, 44100, 4}))})},
+        {"adpcm.wav", testgen::wav_file({testgen::riff_chunk("fmt ", adpcm)})},
         {"ext.wav", testgen::wav_file({testgen::riff_chunk(
                         "fmt ", testgen::fmt_extensible_body(stereo24, 0x92))})},
         {"nofmt.wav", testgen::wav_file({testgen::riff_chunk("data", testgen::pattern_bytes(20))})},
@@ -341,6 +436,47 @@ TEST(WavRateSet, RejectedFilesStayByteForByte) {
     for (const auto& [name, bytes] : files) {
         EXPECT_EQ(read_file(dir / name), bytes) << name;
     }
+}
+
+TEST(WavRateSet, ALawAndMuLawAreRelabelledLikePcm) {
+    TempDir dir;
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const std::uint16_t tag : {6, 7}) {
+        const std::string name = std::to_string(tag);
+        files.emplace_back(
+            name + ".wav",
+            testgen::wav_file({testgen::riff_chunk("fmt ", testgen::fmt_body({tag, 2, 8000, 8}))}));
+        files.emplace_back(name + "x.wav",
+                           testgen::wav_file({testgen::riff_chunk(
+                               "fmt ", testgen::fmt_extensible_body({1, 2, 8000, 8}, tag))}));
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : files) {
+        write_file(dir / name, bytes);
+        names.push_back(name);
+    }
+    const auto r = run_in(dir, wav_rate_set, names);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    // Rate 44100, byte rate 44100 x block align 2 = 88200, at 24 to 31.
+    for (const auto& [name, bytes] : files) {
+        EXPECT_EQ(read_file(dir / name),
+                  with_bytes(bytes, 24, {0x44, 0xAC, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00}))
+            << name;
+    }
+}
+
+TEST(WavRateSet, NoChannelsOrNoBlockAlignIsNotWav) {
+    TempDir dir;
+    const Bytes good = testgen::canonical_wav(stereo24, testgen::pattern_bytes(60));
+    const Bytes files[] = {with_bytes(good, 22, {0, 0}), with_bytes(good, 32, {0, 0})};
+    write_file(dir / "none.wav", files[0]);
+    write_file(dir / "zero.wav", files[1]);
+    const auto r = run_in(dir, wav_rate_set, {"none.wav", "zero.wav"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "Usage: Not a 'WAV' file. none.wav\nUsage: Not a 'WAV' file. zero.wav\n");
+    EXPECT_EQ(read_file(dir / "none.wav"), files[0]);
+    EXPECT_EQ(read_file(dir / "zero.wav"), files[1]);
 }
 
 TEST(WavRateSet, FailedWriteIsReported) {

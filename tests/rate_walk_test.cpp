@@ -262,15 +262,30 @@ TEST(WavWalk, Rf64TakesBigSizesFromDs64) {
     EXPECT_EQ(locate_wav(riff).finding, WavFinding::not_wav);
 }
 
-TEST(WavWalk, OnlyPcmAndFloatLayoutsAreRewritable) {
+// ADPCM: 4-bit samples in blocks of 1024 bytes.
+Bytes adpcm_fmt_body() {
+    Bytes fmt = testgen::fmt_body({2, 2, 48000, 4});
+    fmt[12] = 0x00;
+    fmt[13] = 0x04;
+    return fmt;
+}
+
+TEST(WavWalk, OnlyFixedFrameLayoutsAreRewritable) {
     auto finding_for = [](const Bytes& fmt_chunk_body) {
         return locate_wav(testgen::wav_file({testgen::riff_chunk("fmt ", fmt_chunk_body)})).finding;
     };
     EXPECT_EQ(finding_for(testgen::fmt_body({3, 2, 96000, 32})), WavFinding::found);
     EXPECT_EQ(finding_for(testgen::fmt_extensible_body(stereo24, 1)), WavFinding::found);
     EXPECT_EQ(finding_for(testgen::fmt_extensible_body({1, 2, 48000, 32}, 3)), WavFinding::found);
+    // A-law and mu-law: one byte per sample, plain or extensible.
+    for (const std::uint16_t tag : {6, 7}) {
+        EXPECT_EQ(finding_for(testgen::fmt_body({tag, 1, 8000, 8})), WavFinding::found) << tag;
+        EXPECT_EQ(finding_for(testgen::fmt_extensible_body({1, 2, 8000, 8}, tag)),
+                  WavFinding::found)
+            << tag;
+    }
 
-    EXPECT_EQ(finding_for(testgen::fmt_body({2, 2, 48000, 4})), WavFinding::not_pcm);  // ADPCM
+    EXPECT_EQ(finding_for(adpcm_fmt_body()), WavFinding::not_pcm);
     EXPECT_EQ(finding_for(testgen::fmt_extensible_body(stereo24, 2)), WavFinding::not_pcm);
     // Ambisonic B-format PCM: code 1 but a different GUID.
     const Bytes b_format{0x01, 0x00, 0x00, 0x00, 0x21, 0x07, 0xD3, 0x11,
@@ -281,6 +296,20 @@ TEST(WavWalk, OnlyPcmAndFloatLayoutsAreRewritable) {
     Bytes short_extensible = testgen::fmt_extensible_body(stereo24, 1);
     short_extensible.resize(18);
     EXPECT_EQ(finding_for(short_extensible), WavFinding::not_pcm);
+}
+
+TEST(WavWalk, NoChannelsOrNoBlockAlignIsNotWav) {
+    for (const std::size_t field : {2u, 12u}) {
+        for (const Bytes& body :
+             {testgen::fmt_body(stereo24), testgen::fmt_extensible_body(stereo24, 1)}) {
+            Bytes bad = body;
+            bad[field] = 0;
+            bad[field + 1] = 0;
+            EXPECT_EQ(locate_wav(testgen::wav_file({testgen::riff_chunk("fmt ", bad)})).finding,
+                      WavFinding::not_wav)
+                << field;
+        }
+    }
 }
 
 TEST(WavWalk, RejectsFilesThatAreNotWav) {

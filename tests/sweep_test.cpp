@@ -72,7 +72,13 @@ Outcome expected_conversion(const Bytes& dsf) {
     }
     if (!std::equal(dsf.begin(), dsf.begin() + 4, "DSD ")) {
         const auto end = std::find(dsf.begin(), dsf.begin() + 4, 0);
-        o.err = "Not a 'DSF' format : " + std::string(dsf.begin(), end) + "\n";
+        std::string shown;
+        for (auto at = dsf.begin(); at != end; ++at) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, *at < 0x20 || *at > 0x7E ? "\\x%02x" : "%c", *at);
+            shown += hex;
+        }
+        o.err = "Not a 'DSF' format : " + shown + "\n";
         return o;
     }
     if (short_before(52, 4)) {
@@ -85,8 +91,16 @@ Outcome expected_conversion(const Bytes& dsf) {
     if (short_before(56, 4)) {
         return o;
     }
+    if (le(dsf, 56, 4) == 0) {
+        o.err = "Wrong sampling frequency : 0\n";
+        return o;
+    }
     o.out += "Sampling frequency <" + std::to_string(le(dsf, 56, 4)) + ">\n";
     if (short_before(60, 4)) {
+        return o;
+    }
+    if (le(dsf, 60, 4) != 1 && le(dsf, 60, 4) != 8) {
+        o.err = "Wrong bit number : " + std::to_string(le(dsf, 60, 4)) + "\n";
         return o;
     }
     o.out += "bit number <" + std::to_string(le(dsf, 60, 4)) + ">\n";
@@ -111,10 +125,8 @@ Outcome expected_conversion(const Bytes& dsf) {
         return o;
     }
     o.out += "DSD Data size <" + std::to_string(chunk - 12) + ">\n";
-    // Whole block pairs are read, up to the one holding the last sample.
-    const std::uint64_t per_channel = std::min(samples / 8 + (samples % 8 != 0), (chunk - 12) / 2);
-    const std::uint64_t pairs = (per_channel + 4095) / 4096;
-    if (size < 92 + pairs * 8192) {
+    // Every byte used must be in the file.
+    if (dsf_sound_extent(dsf).truncated) {
         o.err = " read error : " + std::to_string(size) + "\n";
         return o;
     }

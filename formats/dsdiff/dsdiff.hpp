@@ -56,7 +56,8 @@ struct DffRateField {
 };
 
 // Finds the "FS  " value of the form's "PROP"/"SND " chunk. Reads chunk
-// headers only; the sound data is skipped by its size.
+// headers only; the sound data is skipped by its size. A "CMPR" of any type
+// but "DSD ", or a "DST " chunk in the form, makes it dst_compressed.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
 }  // namespace dsd

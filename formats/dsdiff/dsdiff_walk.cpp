@@ -78,7 +78,8 @@ DffRateField walk_sound_properties(const ByteSource& source, std::uint64_t begin
             if (!source.read_exact(chunk.body, type)) {
                 return finding(DffFinding::unreadable);
             }
-            dst = has_id(type, "DST ");
+            // Any compression type but plain DSD, wherever it stands.
+            dst = dst || !has_id(type, "DSD ");
         }
         pos = chunk.next;
     }
@@ -114,23 +115,34 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
         return finding(DffFinding::not_dff);
     }
     const std::uint64_t form_end = 12 + form_size;
+    std::optional<DffRateField> properties;
     for (std::uint64_t pos = form_header_size; pos < form_end;) {
         ChunkHeader chunk;
         if (const Step step = read_chunk_header(source, pos, form_end, chunk); step != Step::ok) {
+            // Past the properties the walk only looks for compressed sound.
+            if (properties && step == Step::malformed) {
+                break;
+            }
             return from_step(step);
         }
-        if (has_id(chunk.id, "PROP") && chunk.size >= 4) {
+        if (has_id(chunk.id, "DST ")) {
+            return finding(DffFinding::dst_compressed);
+        }
+        if (has_id(chunk.id, "PROP") && chunk.size >= 4 && !properties) {
             Id type{};
             if (!source.read_exact(chunk.body, type)) {
                 return finding(DffFinding::unreadable);
             }
             if (has_id(type, "SND ")) {
-                return walk_sound_properties(source, chunk.body + 4, chunk.body + chunk.size);
+                properties = walk_sound_properties(source, chunk.body + 4, chunk.body + chunk.size);
+                if (properties->finding == DffFinding::unreadable) {
+                    return *properties;
+                }
             }
         }
         pos = chunk.next;
     }
-    return finding(DffFinding::not_dff);
+    return properties.value_or(finding(DffFinding::not_dff));
 }
 
 }  // namespace dsd

@@ -43,6 +43,8 @@ enum class DsfHeaderError {
     read_failed,       // detail: the position where reading stopped
     not_dsf,           // identifier: the four bytes read
     wrong_channels,    // detail: the channel count
+    wrong_rate,        // a sampling frequency of 0
+    wrong_bits,        // detail: bits per sample other than 1 or 8
     wrong_block_size,  // detail: the block size
     wrong_data_size,   // detail: the data chunk size field
 };
@@ -59,5 +61,13 @@ struct DsfHeaderResult {
 
 // Reads and checks the header of the file open on fd.
 DsfHeaderResult read_dsf_header(int fd);
+
+// Bytes of `channel` (0 left, 1 right) that a stereo file's blocks hold
+// inside a data chunk of `data_size` sound bytes.
+std::uint64_t dsf_channel_bytes(std::uint64_t data_size, unsigned channel);
+
+// Bytes per channel the sound has: one per 8 samples, but no more than either
+// channel's blocks inside the data chunk hold, so both get the same number.
+std::uint64_t dsf_stereo_bytes_per_channel(const DsfStreamInfo& info);
 
 }  // namespace dsd

@@ -48,11 +48,20 @@ DsfHeaderResult read_dsf_header(int fd) {
         return result;
     }
     result.info.sampling_frequency = load_le32(bytes.subspan(56));
+    if (result.info.sampling_frequency == 0) {
+        result.error = DsfHeaderError::wrong_rate;
+        return result;
+    }
     result.values_read = 1;
     if (!field(60, 4)) {
         return result;
     }
     result.info.bits_per_sample = load_le32(bytes.subspan(60));
+    if (result.info.bits_per_sample != 1 && result.info.bits_per_sample != 8) {
+        result.error = DsfHeaderError::wrong_bits;
+        result.detail = result.info.bits_per_sample;
+        return result;
+    }
     result.values_read = 2;
     if (!field(64, 8)) {
         return result;
@@ -81,6 +90,22 @@ DsfHeaderResult read_dsf_header(int fd) {
     result.info.metadata_pointer = load_le64(bytes.subspan(20));
     result.values_read = 4;
     return result;
+}
+
+std::uint64_t dsf_channel_bytes(std::uint64_t data_size, unsigned channel) {
+    constexpr std::uint64_t pair = 2 * std::uint64_t{dsf_block_size};
+    const std::uint64_t before = std::uint64_t{channel} * dsf_block_size;
+    const std::uint64_t rest = data_size % pair;
+    const std::uint64_t in_last =
+        rest > before ? std::min<std::uint64_t>(rest - before, dsf_block_size) : 0;
+    return data_size / pair * dsf_block_size + in_last;
+}
+
+std::uint64_t dsf_stereo_bytes_per_channel(const DsfStreamInfo& info) {
+    // Rounded up without wrapping: counts go up to 2^64 - 1.
+    const std::uint64_t for_samples = info.sample_count / 8 + (info.sample_count % 8 != 0);
+    return std::min(
+        {for_samples, dsf_channel_bytes(info.data_size, 0), dsf_channel_bytes(info.data_size, 1)});
 }
 
 }  // namespace dsd

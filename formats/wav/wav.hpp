@@ -38,7 +38,9 @@ struct WavFormatFields {
     std::uint16_t block_align = 0;
 };
 
-// Reads chunk headers, "ds64" and "fmt " only. The walk is bounded by the
+// Reads chunk headers, "ds64" and "fmt " only. A format with no channels or
+// a zero block align is no WAV file; PCM, float, A-law and mu-law (plain or
+// extensible) are found, any other format is not_pcm. The walk is bounded by the
 // source's real size, never by the RIFF size field.
 WavFormatFields locate_wav_format(const ByteSource& source);
 

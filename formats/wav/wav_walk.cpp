@@ -17,10 +17,12 @@ constexpr std::uint32_t size_in_ds64 = 0xFFFFFFFF;
 
 constexpr std::uint16_t tag_pcm = 1;
 constexpr std::uint16_t tag_float = 3;
+constexpr std::uint16_t tag_alaw = 6;
+constexpr std::uint16_t tag_mulaw = 7;
 constexpr std::uint16_t tag_extensible = 0xFFFE;
 
-// KSDATAFORMAT_SUBTYPE_PCM / _IEEE_FLOAT as stored: the format code (LE32),
-// then this fixed tail.
+// KSDATAFORMAT_SUBTYPE_PCM, _IEEE_FLOAT, _ALAW, _MULAW as stored: the format
+// code (LE32), then this fixed tail.
 constexpr std::array<std::uint8_t, 12> subformat_tail = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                                          0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
@@ -76,9 +78,14 @@ Lookup ds64_size(const ByteSource& source, const Ds64& ds64, std::span<const std
     return Lookup::absent;
 }
 
+// Formats whose byte rate is the rate times the block align: one frame of
+// fixed size per sample period.
+bool is_frame_format(std::uint32_t code) {
+    return code == tag_pcm || code == tag_float || code == tag_alaw || code == tag_mulaw;
+}
+
 bool is_pcm_subformat(std::span<const std::uint8_t> guid) {
-    const std::uint32_t code = load_le32(guid.first(4));
-    return (code == tag_pcm || code == tag_float) &&
+    return is_frame_format(load_le32(guid.first(4))) &&
            std::ranges::equal(guid.subspan(4, subformat_tail.size()), subformat_tail);
 }
 
@@ -94,8 +101,13 @@ WavFormatFields read_format(const ByteSource& source, std::uint64_t body, std::u
     if (!source.read_exact(body, wanted)) {
         return finding(WavFinding::unreadable);
     }
+    const std::uint16_t channels = load_le16(std::span(fmt).subspan(2, 2));
+    const std::uint16_t block_align = load_le16(std::span(fmt).subspan(12, 2));
+    if (channels == 0 || block_align == 0) {
+        return finding(WavFinding::not_wav);
+    }
     const std::uint16_t tag = load_le16(fmt);
-    bool pcm = tag == tag_pcm || tag == tag_float;
+    bool pcm = is_frame_format(tag);
     if (tag == tag_extensible) {
         pcm = size >= extensible_size && is_pcm_subformat(std::span(fmt).subspan(24, 16));
     }
@@ -107,7 +119,7 @@ WavFormatFields read_format(const ByteSource& source, std::uint64_t body, std::u
                            .format_tag = tag,
                            .sample_rate = load_le32(std::span(fmt).subspan(4, 4)),
                            .byte_rate = load_le32(std::span(fmt).subspan(8, 4)),
-                           .block_align = load_le16(std::span(fmt).subspan(12, 2))};
+                           .block_align = block_align};
 }
 
 }  // namespace

@@ -3,10 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,6 +84,44 @@ std::string drain(int fd) {
     return text;
 }
 
+// Makes every open or openat that asks for an unnamed file fail with
+// EOPNOTSUPP; everything else passes. openat2 hides its flags in memory, so
+// it is refused as unknown and the C library falls back to openat.
+bool refuse_unnamed_files() {
+    constexpr std::uint32_t flag = __O_TMPFILE & ~O_DIRECTORY;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    constexpr std::uint32_t low_word = 0;
+#else
+    constexpr std::uint32_t low_word = 4;
+#endif
+    const auto arg = [](int i) {
+        return static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8 * i + low_word);
+    };
+    std::vector<sock_filter> program{
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    };
+    const auto check_flags_of = [&](long nr, int flags_arg) {
+        program.push_back(
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(nr), 0, 3));
+        program.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arg(flags_arg)));
+        program.push_back(BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, flag, 0, 1));
+        program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP));
+        program.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+    };
+    check_flags_of(SYS_openat, 2);
+#ifdef SYS_open
+    check_flags_of(SYS_open, 1);
+#endif
+#ifdef SYS_openat2
+    program.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat2, 0, 1));
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS));
+#endif
+    program.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    const sock_fprog fprog{static_cast<unsigned short>(program.size()), program.data()};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &fprog) == 0;
+}
+
 }  // namespace
 
 namespace {
@@ -139,9 +182,23 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         argv.push_back(s.data());
     }
     argv.push_back(nullptr);
+    int closed_pipe[2] = {-1, -1};
+    if (options.stdout_closed_pipe && ::pipe(closed_pipe) == 0) {
+        ::close(closed_pipe[0]);
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out_fd, STDOUT_FILENO);
+        if (options.stdout_path) {
+            const int fd = ::open(options.stdout_path->c_str(), O_WRONLY);
+            ::dup2(fd, STDOUT_FILENO);
+        }
+        if (options.stdout_closed_pipe) {
+            ::dup2(closed_pipe[1], STDOUT_FILENO);
+        }
+        // No core files in the directories the tests compare.
+        const struct rlimit no_core { 0, 0 };
+        ::setrlimit(RLIMIT_CORE, &no_core);
         ::dup2(err_fd, STDERR_FILENO);
         const int null_fd = ::open("/dev/null", O_RDONLY);
         ::dup2(null_fd, STDIN_FILENO);
@@ -166,6 +223,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                 ::_exit(125);
             }
         }
+        if (options.no_unnamed_files && !refuse_unnamed_files()) {
+            ::_exit(status_no_seccomp);
+        }
         if (emulated) {
             ::execve(argv[0], argv.data(), environ);
         } else {
@@ -174,6 +234,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         ::_exit(127);
     }
     ::close(program_fd);
+    if (closed_pipe[1] >= 0) {
+        ::close(closed_pipe[1]);
+    }
+    if (options.while_running) {
+        options.while_running(pid);
+    }
     int wstatus = 0;
     ::waitpid(pid, &wstatus, 0);
 

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,7 +45,19 @@ struct RunOptions {
     bool ignore_sigxfsz = false;
     std::optional<mode_t> umask;
     std::optional<std::string> argv0;  // default: the program path
+    // Standard output: a file (such as /dev/full) instead of a capture, or a
+    // pipe whose reading end is already closed.
+    std::optional<std::string> stdout_path;
+    bool stdout_closed_pipe = false;
+    // Opening unnamed files (O_TMPFILE) fails with EOPNOTSUPP, as on file
+    // systems without them: a seccomp filter on the program itself. The run
+    // ends with status 124 where the filter cannot be installed.
+    bool no_unnamed_files = false;
+    // Called in the parent once the program runs; may send it signals.
+    std::function<void(pid_t)> while_running;
 };
+
+inline constexpr int status_no_seccomp = 124;
 
 struct RunResult {
     int status = -1;  // exit status, or 128 + signal number

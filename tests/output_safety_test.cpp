@@ -1,0 +1,417 @@
+// What the converters guarantee about the files around them: an output that
+// is the input is refused, links are followed only to regular files, nothing
+// partial or hidden is ever left (crash, signal or failed rename), standard
+// output never decides a conversion, and only regular files are read.
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "dff_expect.hpp"
+#include "dsf_generator.hpp"
+#include "test_support.hpp"
+
+namespace dsd::test {
+namespace {
+
+const std::string convert = DSF_DFF_CONVERT;
+const std::string dummy = DSF_DFF256_DUMMY;
+
+Bytes make(std::uint64_t samples) {
+    testgen::DsfSpec spec;
+    spec.sample_count = samples;
+    return testgen::make_dsf(spec);
+}
+
+std::string info(const Bytes& dsf) {
+    return "Sampling frequency <" + std::to_string(le(dsf, 56, 4)) + ">\nbit number <" +
+           std::to_string(le(dsf, 60, 4)) + ">\nsample number <" + std::to_string(le(dsf, 64, 8)) +
+           ">\nDSD Data size <" + std::to_string(le(dsf, 84, 8) - 12) + ">\n";
+}
+
+// Every name under a directory, with what it is: a link's target, a file's
+// bytes, so that "exactly as before" can be compared.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    std::map<std::string, std::string> all;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const auto name = entry.path().string().substr(root.size());
+        if (entry.is_symlink()) {
+            all[name] = "-> " + std::filesystem::read_symlink(entry.path()).string();
+        } else if (entry.is_regular_file() && entry.file_size() > (1u << 20)) {
+            // Big inputs are never written; their size and time stand for them.
+            all[name] = std::to_string(entry.file_size()) + " bytes, modified " +
+                        std::to_string(entry.last_write_time().time_since_epoch().count());
+        } else if (entry.is_regular_file()) {
+            const Bytes bytes = read_file(entry.path().string());
+            all[name] = std::string(bytes.begin(), bytes.end());
+        } else {
+            all[name] = "(other)";
+        }
+    }
+    return all;
+}
+
+class Output : public ::testing::Test {
+  protected:
+    RunResult run(const std::vector<std::string>& args, RunOptions options = {}) {
+        options.cwd = dir.path();
+        return run_program(convert, args, options);
+    }
+    TempDir dir;
+};
+
+// --- 1. The output is the input -----------------------------------------------
+
+TEST_F(Output, ThatIsTheInputThroughAnyLinkIsRefused) {
+    const Bytes dsf = make(5000);
+    write_file(dir / "take.dsf", dsf);
+    std::filesystem::create_directory(dir / "sub");
+    ASSERT_EQ(::symlink("take.dsf", (dir / "take.dff").c_str()), 0);
+    ASSERT_EQ(::link((dir / "take.dsf").c_str(), (dir / "hard.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("../take.dff", (dir / "sub/chain.dff").c_str()), 0);
+    const auto before = snapshot(dir.path());
+    for (const auto& args : {std::vector<std::string>{"take.dsf"},
+                             {"take.dsf", "take.dff"},
+                             {"take.dsf", "hard.dff"},
+                             {"take.dsf", "sub/chain.dff"},
+                             {"./take.dsf", "sub/../hard.dff"}}) {
+        const auto r = run(args);
+        const std::string output = args.size() == 2 ? args[1] : "take.dff";
+        EXPECT_EQ(r.status, 1) << output;
+        EXPECT_EQ(r.out, info(dsf));
+        EXPECT_EQ(r.err, " cannot open file : " + output + "\n");
+        EXPECT_EQ(snapshot(dir.path()), before) << output;
+    }
+}
+
+// --- 2. Symbolic links -----------------------------------------------------------
+
+TEST_F(Output, LinkToAFileReplacesItInItsOwnDirectory) {
+    const Bytes dsf = make(5000);
+    write_file(dir / "in.dsf", dsf);
+    std::filesystem::create_directories(dir / "store/deep");
+    write_file(dir / "store/deep/real.dff", {1, 2});
+    ASSERT_EQ(::symlink("deep/real.dff", (dir / "store/mid.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("store/mid.dff", (dir / "link.dff").c_str()), 0);
+    const auto r = run({"in.dsf", "link.dff"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    auto after = snapshot(dir.path());
+    EXPECT_EQ(after["/link.dff"], "-> store/mid.dff");
+    EXPECT_EQ(after["/store/mid.dff"], "-> deep/real.dff");
+    const Bytes expected = expected_dff(dsf, 2822400);
+    EXPECT_EQ(after["/store/deep/real.dff"], std::string(expected.begin(), expected.end()));
+    EXPECT_EQ(after.size(), 6u);  // in.dsf, link, store, mid, deep, real: nothing else
+}
+
+TEST_F(Output, DanglingAndLoopingLinksAreRefused) {
+    const Bytes dsf = make(100);
+    write_file(dir / "in.dsf", dsf);
+    ASSERT_EQ(::symlink("nowhere.dff", (dir / "dangling.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("missing/x.dff", (dir / "deep.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("loop2.dff", (dir / "loop1.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1.dff", (dir / "loop2.dff").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/null", (dir / "device.dff").c_str()), 0);
+    const auto before = snapshot(dir.path());
+    for (const std::string name : {"dangling.dff", "deep.dff", "loop1.dff", "device.dff"}) {
+        const auto r = run({"in.dsf", name});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.out, info(dsf));
+        EXPECT_EQ(r.err, " cannot open file : " + name + "\n");
+        EXPECT_EQ(snapshot(dir.path()), before) << name;
+    }
+}
+
+// --- 3. Nothing left behind ------------------------------------------------------
+
+// Status 124: the machine cannot filter system calls, so the named fallback
+// cannot be forced.
+#define SKIP_WITHOUT_SECCOMP(result)                                                    \
+    if ((result).status == status_no_seccomp) {                                         \
+        GTEST_SKIP() << "cannot install a seccomp filter to force the named temporary"; \
+    }
+
+TEST_F(Output, NamedTemporaryFallbackGivesTheSameFileAndLeavesNothing) {
+    const Bytes dsf = make(3 * 32768 + 5);
+    write_file(dir / "in.dsf", dsf);
+    write_file(dir / "in.dff", {'o', 'l', 'd'});
+    RunOptions named;
+    named.no_unnamed_files = true;
+    auto r = run({"in.dsf"}, named);
+    SKIP_WITHOUT_SECCOMP(r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "in.dff"), expected_dff(dsf, 2822400));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dff", "in.dsf"}));
+
+    // A write failure in the fallback removes its temporary too.
+    named.file_size_limit = 5000;
+    r = run({"in.dsf", "new.dff"}, named);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, " write error : 5000\n");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dff", "in.dsf"}));
+}
+
+// The entries of the directory `relative` under `root` and the bytes of
+// `file` in it, reached one component at a time: the whole name is too long
+// for the system calls.
+std::pair<std::vector<std::string>, Bytes> look_deep(const std::string& root,
+                                                     const std::string& relative,
+                                                     const std::string& file) {
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    std::size_t from = 0;
+    for (auto slash = relative.find('/'); slash != std::string::npos;
+         from = slash + 1, slash = relative.find('/', from)) {
+        const int next =
+            ::openat(fd, relative.substr(from, slash - from).c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    std::vector<std::string> names;
+    Bytes bytes;
+    const int file_fd = ::openat(fd, file.c_str(), O_RDONLY);
+    if (file_fd >= 0) {
+        std::array<std::uint8_t, 4096> buffer{};
+        for (ssize_t n; (n = ::read(file_fd, buffer.data(), buffer.size())) > 0;) {
+            bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
+        }
+        ::close(file_fd);
+    }
+    if (DIR* d = ::fdopendir(fd)) {
+        while (const dirent* e = ::readdir(d)) {
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") {
+                names.emplace_back(e->d_name);
+            }
+        }
+        ::closedir(d);
+    }
+    return {names, bytes};
+}
+
+TEST_F(Output, NamesCloseToPathMaxNeedNoLongerTemporaryName) {
+    // Directories of 200-byte names, then a short file name: 4090 bytes in
+    // all, so any longer temporary name beside it would pass PATH_MAX.
+    std::string path;
+    while (path.size() + 201 < 4090 - 20) {
+        path += std::string(200, 'd') + "/";
+    }
+    const std::string base = std::string(4090 - path.size() - 4, 'n') + ".dff";
+    const Bytes dsf = make(3000);
+    write_file(dir / "in.dsf", dsf);
+    {
+        // Made one level at a time, as the whole name is too long.
+        int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+        for (std::size_t at = 0; at < path.size(); at += 201) {
+            const std::string part = path.substr(at, 200);
+            ::mkdirat(fd, part.c_str(), 0755);
+            const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = next;
+        }
+        ::close(fd);
+    }
+    for (const bool no_unnamed : {false, true}) {
+        RunOptions options;
+        options.no_unnamed_files = no_unnamed;
+        const auto r = run({"in.dsf", path + base}, options);
+        SKIP_WITHOUT_SECCOMP(r);
+        EXPECT_EQ(r.status, 0) << no_unnamed;
+        EXPECT_EQ(r.err, "");
+        const auto [names, bytes] = look_deep(dir.path(), path, base);
+        EXPECT_EQ(names, std::vector<std::string>{base});
+        EXPECT_EQ(bytes, expected_dff(dsf, 2822400));
+    }
+}
+
+TEST_F(Output, FailedRenameNamesTheFileAndLeavesNothing) {
+    // In a sticky directory nobody may replace a file root owns, though the
+    // file itself is writable for everyone.
+    std::filesystem::create_directory(dir / "sticky");
+    ::chmod((dir / "sticky").c_str(), 01777);
+    const Bytes dsf = make(2000);
+    write_file(dir / "in.dsf", dsf);
+    write_file(dir / "sticky/out.dff", {4, 5, 6});
+    ::chmod((dir / "sticky/out.dff").c_str(), 0666);
+    const auto before = snapshot(dir.path());
+    for (const bool no_unnamed : {false, true}) {
+        RunOptions user;
+        user.run_as = unprivileged_uid();
+        user.no_unnamed_files = no_unnamed;
+        const auto r = run({"in.dsf", "sticky/out.dff"}, user);
+        SKIP_WITHOUT_SECCOMP(r);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, info(dsf));
+        EXPECT_EQ(r.err, " cannot rename file : sticky/out.dff (" +
+                             std::string(std::strerror(EPERM)) + ")\n");
+        EXPECT_EQ(snapshot(dir.path()), before);
+    }
+}
+
+// A DSF of `sound` bytes whose sound is a hole: no disk space for the input,
+// and a conversion long enough to be caught mid-way.
+void write_sparse_dsf(const std::string& path, std::uint64_t sound) {
+    Bytes header = make(0);
+    put_le(header, 64, sound / 2 * 8, 8);
+    put_le(header, 84, 12 + sound, 8);
+    write_file(path, header);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(92 + sound)), 0);
+}
+
+// Bytes the process has written so far, or 0 where /proc cannot say.
+std::uint64_t bytes_written_by(pid_t pid) {
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    for (std::string key; io >> key;) {
+        std::uint64_t value = 0;
+        io >> value;
+        if (key == "wchar:") {
+            return value;
+        }
+    }
+    return 0;
+}
+
+// Waits until the converter is well into writing its output.
+void wait_until_mid_way(pid_t pid, std::uint64_t bytes) {
+    using namespace std::chrono_literals;
+    for (int i = 0; i < 2000 && bytes_written_by(pid) < bytes; ++i) {
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+class Signals : public ::testing::Test {
+  protected:
+    static constexpr std::uint64_t sound = 512ull << 20;
+    void SetUp() override {
+        struct statvfs fs {};
+        if (::statvfs(dir.path().c_str(), &fs) != 0 ||
+            static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < 4 * sound) {
+            GTEST_SKIP() << "needs 2 GiB free under " << dir.path() << " for a 512 MiB output";
+        }
+        write_sparse_dsf(dir / "big.dsf", sound);
+        write_file(dir / "big.dff", {'o', 'l', 'd'});
+        before = snapshot(dir.path());
+    }
+
+    // Converts big.dsf over big.dff and sends `sig` mid-way; returns the
+    // status and checks that the directory is as before.
+    int interrupted(int sig, bool no_unnamed) {
+        RunOptions options;
+        options.cwd = dir.path();
+        options.no_unnamed_files = no_unnamed;
+        bool saw_temporary = false;
+        options.while_running = [&](pid_t pid) {
+            wait_until_mid_way(pid, 32 << 20);
+            saw_temporary = dir.entries().size() == 3;
+            ::kill(pid, sig);
+        };
+        const auto r = run_program(convert, {"big.dsf"}, options);
+        if (r.status == status_no_seccomp) {
+            return r.status;
+        }
+        // The unnamed file never shows; the named one does until removed.
+        EXPECT_EQ(saw_temporary, no_unnamed) << strsignal(sig);
+        EXPECT_EQ(snapshot(dir.path()), before) << strsignal(sig);
+        return r.status;
+    }
+
+    TempDir dir;
+    std::map<std::string, std::string> before;
+};
+
+std::vector<int> catchable_terminating_signals() {
+    std::vector<int> all{SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                         SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                         SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
+    all.push_back(SIGRTMIN);
+    all.push_back(SIGRTMAX);
+    return all;
+}
+
+TEST_F(Signals, KilledMidWayLeavesTheDirectoryAsItWas) {
+    for (const int sig : catchable_terminating_signals()) {
+        EXPECT_EQ(interrupted(sig, false), 128 + sig) << strsignal(sig);
+    }
+    EXPECT_EQ(interrupted(SIGKILL, false), 128 + SIGKILL);
+}
+
+TEST_F(Signals, NamedTemporaryIsRemovedOnEveryCatchableSignal) {
+    for (const int sig : catchable_terminating_signals()) {
+        const int status = interrupted(sig, true);
+        if (status == status_no_seccomp) {
+            GTEST_SKIP() << "cannot install a seccomp filter to force the named temporary";
+        }
+        EXPECT_EQ(status, 128 + sig) << strsignal(sig);
+    }
+}
+
+// A broken pipe and an exceeded file size are write errors, not deaths: sent
+// as signals they are ignored and the conversion completes.
+TEST_F(Signals, PipeAndFileSizeSignalsAreIgnored) {
+    for (const int sig : {SIGPIPE, SIGXFSZ}) {
+        RunOptions options;
+        options.cwd = dir.path();
+        options.while_running = [&](pid_t pid) {
+            wait_until_mid_way(pid, 32 << 20);
+            ::kill(pid, sig);
+        };
+        const auto r = run_program(convert, {"big.dsf"}, options);
+        EXPECT_EQ(r.status, 0) << strsignal(sig);
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"big.dff", "big.dsf"}));
+        EXPECT_EQ(std::filesystem::file_size(dir / "big.dff"), 130 + sound);
+    }
+}
+
+// --- 4. Standard output never decides the conversion ------------------------------
+
+TEST_F(Output, ClosedPipeOrFullDeviceOnStandardOutputKeepsTheConversion) {
+    const Bytes dsf = make(40000);
+    write_file(dir / "in.dsf", dsf);
+    for (const auto& program : {convert, dummy}) {
+        RunOptions closed;
+        closed.stdout_closed_pipe = true;
+        RunOptions full;
+        full.stdout_path = "/dev/full";
+        for (const auto& [options, reason] :
+             {std::pair{closed, std::strerror(EPIPE)}, std::pair{full, std::strerror(ENOSPC)}}) {
+            std::filesystem::remove(dir / "in.dff");
+            auto o = options;
+            o.cwd = dir.path();
+            const auto r = run_program(program, {"in.dsf"}, o);
+            EXPECT_EQ(r.status, 0) << reason;
+            EXPECT_EQ(r.err, std::string(" cannot write standard output : ") + reason + "\n");
+            EXPECT_EQ(read_file(dir / "in.dff"),
+                      expected_dff(dsf, program == dummy ? 11289600 : 2822400));
+            EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dff", "in.dsf"}));
+        }
+    }
+}
+
+// --- 5. Only regular files are read -----------------------------------------------
+
+TEST_F(Output, FifosAndDevicesAreNotInputs) {
+    ASSERT_EQ(::mkfifo((dir / "x.dsf").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.dsf").c_str()), 0);
+    const auto before = snapshot(dir.path());
+    for (const std::string name : {"x.dsf", "zero.dsf"}) {
+        const auto r = run({name});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.out, "Usage: Can't open file. " + name + "\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(snapshot(dir.path()), before);
+    }
+}
+
+}  // namespace
+}  // namespace dsd::test
