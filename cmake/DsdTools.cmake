@@ -25,7 +25,7 @@ set(DSD_MAN_SOURCE_DIR ${PROJECT_SOURCE_DIR}/man)
 set(DSD_MAN_BINARY_DIR ${PROJECT_BINARY_DIR}/man)
 set(DSD_COMPLETION_FILE ${PROJECT_SOURCE_DIR}/completions/dsdtools.bash)
 set(DSD_COMPLETION_BINARY_DIR ${PROJECT_BINARY_DIR}/completions)
-file(MAKE_DIRECTORY ${DSD_MAN_BINARY_DIR} ${DSD_COMPLETION_BINARY_DIR})
+file(MAKE_DIRECTORY ${DSD_MAN_BINARY_DIR} ${DSD_COMPLETION_BINARY_DIR}/fish)
 
 # Man pages are installed gzipped, as Debian expects and man(1) reads; -n
 # keeps the name and time out of the archive, so builds are reproducible.
@@ -70,11 +70,29 @@ foreach(tool IN LISTS DSD_TOOLS)
   file(CREATE_LINK dsdtools ${DSD_COMPLETION_BINARY_DIR}/${tool} SYMBOLIC)
   install(FILES ${DSD_COMPLETION_BINARY_DIR}/${tool}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  # fish does the same with vendor_completions.d/NAME.fish.
+  file(CREATE_LINK dsdtools.fish ${DSD_COMPLETION_BINARY_DIR}/fish/${tool}.fish SYMBOLIC)
+  install(FILES ${DSD_COMPLETION_BINARY_DIR}/fish/${tool}.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 endforeach()
 install(FILES ${DSD_COMPLETION_FILE}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME dsdtools)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/completions/dsdtools.fish
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+# zsh's compinit reads the #compdef line of one file for all six names. A
+# package for /usr puts it where Debian's zsh looks for packaged functions;
+# any other prefix in site-functions, zsh's own directory for local ones.
+# Decided at install time, so cpack's /usr counts.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(DSD_ZSH_COMPLETION_DIR \"${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions\")
+  else()
+    set(DSD_ZSH_COMPLETION_DIR \"${CMAKE_INSTALL_DATADIR}/zsh/site-functions\")
+  endif()")
+install(FILES ${PROJECT_SOURCE_DIR}/completions/_dsdtools DESTINATION \${DSD_ZSH_COMPLETION_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/cmake/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # cpack -G DEB (from the build directory) makes dsdtools_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME dsdtools)

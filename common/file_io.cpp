@@ -19,6 +19,9 @@
 
 namespace dsd {
 
+// A 32-bit off_t would refuse files over 2 GiB and wrap positions past them.
+static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit (_FILE_OFFSET_BITS=64)");
+
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
         close();

@@ -4,21 +4,54 @@
 #include <string>
 
 #include "dsd_version.hpp"
+#include "message_format.hpp"
 
 namespace dsd {
 
+ToolCommandLine parse_tool_command_line(int argc, const char* const argv[]) {
+    ToolCommandLine line;
+    if (argc == 2 && argv[1] != nullptr) {
+        const std::string_view argument = argv[1];
+        if (argument == "--help" || argument == "-h") {
+            line.option = ToolOption::help;
+            return line;
+        }
+        if (argument == "--version" || argument == "-V") {
+            line.option = ToolOption::version;
+            return line;
+        }
+    }
+    bool options_ended = false;
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+        if (!options_ended && std::string_view(argv[i]) == "--") {
+            options_ended = true;
+            continue;
+        }
+        line.names.emplace_back(argv[i]);
+    }
+    return line;
+}
+
 ToolOption tool_option(int argc, const char* const argv[]) {
-    if (argc != 2 || argv[1] == nullptr) {
-        return ToolOption::none;
-    }
-    const std::string_view argument = argv[1];
-    if (argument == "--help") {
-        return ToolOption::help;
-    }
-    if (argument == "--version") {
-        return ToolOption::version;
-    }
-    return ToolOption::none;
+    return parse_tool_command_line(argc, argv).option;
+}
+
+std::string help_text(std::string_view usage, const char* program, std::string_view about,
+                      std::string_view tool_name) {
+    std::string text = format_message(usage, program != nullptr ? program : "");
+    text += '\n';
+    text += about;
+    text +=
+        "\n"
+        "Options, each alone on the command line:\n"
+        "  -h, --help     print this help and exit\n"
+        "  -V, --version  print the name and version and exit\n"
+        "  --             ends the options: every argument after it is a file name\n"
+        "\n"
+        "See ";
+    text += tool_name;
+    text += "(1).\n";
+    return text;
 }
 
 int print_option_text(std::string_view text) {

@@ -97,11 +97,6 @@ int report_header_error(const DsfHeaderResult& header) {
     return failure;
 }
 
-// The usage text with the program's invocation name.
-std::string usage_text(std::string_view format, const char* program) {
-    return format_message(format, program != nullptr ? program : "");
-}
-
 // One direction of conversion, as the driver runs it.
 class Conversion {
   public:
@@ -124,25 +119,29 @@ struct FileKind {
 
 struct Direction {
     std::string_view usage;  // the program name as its %s
+    std::string_view about;  // what --help adds after it
     const char* name;        // the program's name, for --version
     FileKind input;
     FileKind output;
 };
 
 int run_converter(int argc, char** argv, const Direction& direction, Conversion& conversion) {
-    switch (tool_option(argc, argv)) {
+    const ToolCommandLine line = parse_tool_command_line(argc, argv);
+    switch (line.option) {
         case ToolOption::help:
-            return print_option_text(usage_text(direction.usage, argv[0]));
+            return print_option_text(
+                help_text(direction.usage, argv[0], direction.about, direction.name));
         case ToolOption::version:
             return print_option_text(version_text(direction.name));
         case ToolOption::none:
             break;
     }
-    if (argc != 2 && argc != 3) {
+    const auto& names = line.names;
+    if (names.size() != 1 && names.size() != 2) {
         print_message(stdout, direction.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
-    const std::string input = argv[1];
+    const std::string& input = names[0];
     switch (check_file_name(input, direction.input.lower, direction.input.upper)) {
         case NameCheck::no_dot:
             return say(text::wrong_filename, input);
@@ -152,8 +151,8 @@ int run_converter(int argc, char** argv, const Direction& direction, Conversion&
             break;
     }
     std::string output;
-    if (argc == 3) {
-        output = argv[2];
+    if (names.size() == 2) {
+        output = names[1];
         switch (check_file_name(output, direction.output.lower, direction.output.upper)) {
             case NameCheck::no_dot:
                 return say(text::wrong_filename, output);
@@ -360,11 +359,12 @@ class DffToDsf final : public Conversion {
 
 }  // namespace
 
-int run_dsf_to_dff(int argc, char** argv, std::string_view usage, std::uint32_t fixed_rate,
-                   const char* name) {
+int run_dsf_to_dff(int argc, char** argv, std::string_view usage, std::string_view about,
+                   std::uint32_t fixed_rate, const char* name) {
     DsfToDff conversion(fixed_rate);
     return run_converter(argc, argv,
                          {usage,
+                          about,
                           name,
                           {"dsf", "DSF", text::input_extension},
                           {"dff", "DFF", text::output_extension}},
@@ -375,6 +375,7 @@ int run_dff_to_dsf(int argc, char** argv, const char* name) {
     DffToDsf conversion;
     return run_converter(argc, argv,
                          {reverse::usage,
+                          reverse::about,
                           name,
                           {"dff", "DFF", reverse::input_extension},
                           {"dsf", "DSF", reverse::output_extension}},

@@ -5,6 +5,6 @@
 #include "messages.hpp"
 
 int main(int argc, char** argv) {
-    return dsd::run_dsf_to_dff(argc, argv, dsd::convert_text::dff256_usage, dsd::dff256_rate,
-                               DSD_TOOL_NAME);
+    return dsd::run_dsf_to_dff(argc, argv, dsd::convert_text::dff256_usage,
+                               dsd::convert_text::dff256_about, dsd::dff256_rate, DSD_TOOL_NAME);
 }

@@ -14,6 +14,33 @@ inline constexpr std::string_view convert_usage =
 inline constexpr std::string_view dff256_usage =
     "Dummy DSF64 Data To DFF256 Converter\nUsage: %s <in_dsf_file> <out_dff_file>\n";
 
+// What --help adds after the usage text.
+inline constexpr std::string_view convert_about =
+    "Converts a stereo DSF file into a DSDIFF (DFF) file at the same sampling rate.\n"
+    "  <in_dsf_file>   the DSF file to read; its name ends in .dsf or .DSF\n"
+    "  <out_dff_file>  the DFF file to write; its name ends in .dff or .DFF.\n"
+    "                  Optional: without it the input's name with dff for its\n"
+    "                  extension is used (take1.dsf gives take1.dff)\n"
+    "Prints the input's sampling frequency, bit number, sample count and data size.\n"
+    "The sound data is copied unchanged and an ID3v2 tag is kept. The input is never\n"
+    "changed; the output appears only once it is complete, replacing any file of its\n"
+    "name, and on an error nothing is left behind.\n"
+    "\n"
+    "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
+inline constexpr std::string_view dff256_about =
+    "Converts a stereo DSF file into a DSDIFF (DFF) file whose header declares\n"
+    "11289600 Hz (DSD256) whatever the input's rate; the sound data is not changed.\n"
+    "  <in_dsf_file>   the DSF file to read; its name ends in .dsf or .DSF\n"
+    "  <out_dff_file>  the DFF file to write; its name ends in .dff or .DFF.\n"
+    "                  Optional: without it the input's name with dff for its\n"
+    "                  extension is used (take1.dsf gives take1.dff)\n"
+    "Prints the input's sampling frequency, bit number, sample count and data size.\n"
+    "An ID3v2 tag is kept. The input is never changed; the output appears only once\n"
+    "it is complete, replacing any file of its name, and on an error nothing is left\n"
+    "behind.\n"
+    "\n"
+    "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
+
 inline constexpr std::string_view wrong_filename = "Usage: Wrong filename. %s\n";
 inline constexpr std::string_view input_extension =
     "Usage: Input File extension is not 'dsf'. %s\n";
@@ -48,6 +75,19 @@ namespace dsd::reverse_text {
 
 inline constexpr std::string_view usage =
     "DFF To DSF Converter\nUsage: %s <in_dff_file> <out_dsf_file>\n";
+inline constexpr std::string_view about =
+    "Converts a DSDIFF (DFF) file of 1 to 6 uncompressed channels into a DSF file at\n"
+    "the same sampling rate.\n"
+    "  <in_dff_file>   the DFF file to read; its name ends in .dff or .DFF\n"
+    "  <out_dsf_file>  the DSF file to write; its name ends in .dsf or .DSF.\n"
+    "                  Optional: without it the input's name with dsf for its\n"
+    "                  extension is used (take1.dff gives take1.dsf)\n"
+    "Prints the sampling frequency, bit number, sample count and data size of the DSF\n"
+    "written. The sound data is copied unchanged and an ID3v2 tag is kept. The input\n"
+    "is never changed; the output appears only once it is complete, replacing any\n"
+    "file of its name, and on an error nothing is left behind.\n"
+    "\n"
+    "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
 inline constexpr std::string_view input_extension =
     "Usage: Input File extension is not 'dff'. %s\n";
 inline constexpr std::string_view output_extension =

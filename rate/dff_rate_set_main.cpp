@@ -1,6 +1,8 @@
 // dff-rate-set-64, -128 and -256: one source, built once per target rate.
 #include <cstdint>
+#include <string>
 
+#include "message_format.hpp"
 #include "messages.hpp"
 #include "rate_driver.hpp"
 #include "rewrite.hpp"
@@ -20,7 +22,10 @@ dsd::rate::FieldChange set_rate(int fd) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const dsd::rate::RateTool tool{"dff", "DFF", dsd::rate::extension_not_dff, set_rate,
-                                   DSD_TOOL_NAME};
+    const std::string rate =
+        std::to_string(target_rate) + " Hz (DSD" + std::to_string(target_rate / 44100) + ")";
+    const std::string about = dsd::format_message(dsd::rate::text::dff_about, rate);
+    const dsd::rate::RateTool tool{"dff",    "DFF",         dsd::rate::text::extension_not_dff,
+                                   set_rate, DSD_TOOL_NAME, about};
     return dsd::rate::run_rate_tool(tool, argc, argv);
 }

@@ -25,20 +25,20 @@ std::string_view message_for(RewriteOutcome outcome) {
         case RewriteOutcome::already_set:
             return {};
         case RewriteOutcome::not_dff:
-            return not_dff;
+            return text::not_dff;
         case RewriteOutcome::dst_compressed:
-            return dst_compressed;
+            return text::dst_compressed;
         case RewriteOutcome::not_wav:
-            return not_wav;
+            return text::not_wav;
         case RewriteOutcome::not_pcm:
-            return not_pcm;
+            return text::not_pcm;
         case RewriteOutcome::unreadable:
             // Opened but its header could not be read back.
-            return cannot_open;
+            return text::cannot_open;
         case RewriteOutcome::write_failed:
-            return cannot_write;
+            return text::cannot_write;
     }
-    return cannot_write;
+    return text::cannot_write;
 }
 
 // True when the file was rewritten or already held the target values.
@@ -47,7 +47,7 @@ bool process_file(const RateTool& tool, const std::string& name) {
         case NameCheck::ok:
             break;
         case NameCheck::no_dot:
-            print(wrong_filename, name);
+            print(text::wrong_filename, name);
             return false;
         case NameCheck::wrong_extension:
             print(tool.extension_message, name);
@@ -58,7 +58,7 @@ bool process_file(const RateTool& tool, const std::string& name) {
     const auto reading = open_for_reading(name);
     const auto identity = reading ? identity_of(reading->get()) : std::nullopt;
     if (!identity) {
-        print(cannot_open, name);
+        print(text::cannot_open, name);
         return false;
     }
     const FieldChange change = tool.rewrite(reading->get());
@@ -67,7 +67,7 @@ bool process_file(const RateTool& tool, const std::string& name) {
         // The name must still lead to the file that was read.
         auto file = open_for_update(name);
         if (!file || identity_of(file->get()) != identity) {
-            print(cannot_open, name);
+            print(text::cannot_open, name);
             return false;
         }
         outcome = apply_change(file->get(), change);
@@ -86,16 +86,17 @@ bool process_file(const RateTool& tool, const std::string& name) {
 }  // namespace
 
 int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]) {
-    switch (tool_option(argc, argv)) {
+    const ToolCommandLine line = parse_tool_command_line(argc, argv);
+    switch (line.option) {
         case ToolOption::help:
-            return print_option_text(format_message(usage_text, argv[0]));
+            return print_option_text(help_text(text::usage_text, argv[0], tool.about, tool.name));
         case ToolOption::version:
             return print_option_text(version_text(tool.name));
         case ToolOption::none:
             break;
     }
-    if (argc < 2) {
-        print(usage_text, argc > 0 && argv[0] != nullptr ? argv[0] : "");
+    if (line.names.empty()) {
+        print(text::usage_text, argc > 0 && argv[0] != nullptr ? argv[0] : "");
         std::fflush(stdout);
         return exit_no_names;
     }
@@ -104,8 +105,8 @@ int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]) {
     // if they had all been printed.
     std::signal(SIGPIPE, SIG_IGN);
     bool all_done = true;
-    for (int i = 1; i < argc; ++i) {
-        all_done = process_file(tool, argv[i]) && all_done;
+    for (const auto& name : line.names) {
+        all_done = process_file(tool, name) && all_done;
     }
     std::fflush(stdout);
     return all_done ? exit_all_rewritten : exit_some_failed;

@@ -16,15 +16,17 @@ struct RateTool {
     std::string_view extension_message;
     FieldChange (*rewrite)(int fd);  // fd is open for reading only
     std::string_view name;           // the program's name, for --version
+    std::string_view about;          // what --help adds after the usage text
 };
 
 inline constexpr int exit_all_rewritten = 0;
 inline constexpr int exit_some_failed = 1;
 inline constexpr int exit_no_names = 255;
 
-// Runs the tool over argv[1..]; returns the exit status. A lone "--help"
-// prints the usage text on standard output, a lone "--version" the name and
-// version; both then end with status 0. Any other argument is a file name.
+// Runs the tool over argv[1..]; returns the exit status. A lone "--help" or
+// "-h" prints the help on standard output, a lone "--version" or "-V" the
+// name and version; both then end with status 0. Any other argument but the
+// first "--" is a file name.
 int run_rate_tool(const RateTool& tool, int argc, const char* const argv[]);
 
 }  // namespace dsd::rate

@@ -12,7 +12,7 @@ dsd::rate::FieldChange set_rate(int fd) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const dsd::rate::RateTool tool{"wav", "WAV", dsd::rate::extension_not_wav, set_rate,
-                                   DSD_TOOL_NAME};
+    const dsd::rate::RateTool tool{"wav",    "WAV",         dsd::rate::text::extension_not_wav,
+                                   set_rate, DSD_TOOL_NAME, dsd::rate::text::wav_about};
     return dsd::rate::run_rate_tool(tool, argc, argv);
 }

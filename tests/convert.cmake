@@ -3,7 +3,8 @@ target_link_libraries(convert_test PRIVATE dsd_convert dsd_testgen dsd_test_supp
 gtest_discover_tests(convert_test)
 
 add_executable(convert_cli_test convert_cli_test.cpp)
-target_link_libraries(convert_cli_test PRIVATE dsd_testgen dsd_test_support GTest::gtest_main)
+target_link_libraries(convert_cli_test PRIVATE dsd_common dsd_testgen dsd_test_support
+  GTest::gtest_main)
 dsd_test_uses_programs(convert_cli_test)
 gtest_discover_tests(convert_cli_test PROPERTIES TIMEOUT 600)
 

@@ -95,6 +95,26 @@ TEST(Interleave, UnalignedSpansAndOddLengths) {
     }
 }
 
+// Whichever vector path this machine takes (AVX2, SSE2, NEON) gives what the
+// portable path gives, and that is the reference.
+TEST(Interleave, VectorPathMatchesThePortablePath) {
+    std::mt19937 random(13);
+    std::vector<std::uint8_t> left(4096 * 3 + 13);
+    std::vector<std::uint8_t> right(left.size());
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<std::uint8_t>(random());
+        right[i] = static_cast<std::uint8_t>(random());
+    }
+    for (const bool reverse : {true, false}) {
+        std::vector<std::uint8_t> vector_out(2 * left.size());
+        std::vector<std::uint8_t> portable_out(2 * left.size());
+        interleave_channels(left, right, vector_out, reverse);
+        interleave_channels_portable(left, right, portable_out, reverse);
+        EXPECT_EQ(portable_out, reference(left, right, reverse)) << "reverse " << reverse;
+        EXPECT_EQ(vector_out, portable_out) << "reverse " << reverse;
+    }
+}
+
 // --- De-interleave --------------------------------------------------------
 
 // Channel c of every frame, bit-reversed, into out[c].

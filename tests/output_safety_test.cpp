@@ -22,6 +22,7 @@
 
 #include "dff_expect.hpp"
 #include "dsf_generator.hpp"
+#include "test_emulator.hpp"
 #include "test_support.hpp"
 
 namespace dsd::test {
@@ -335,7 +336,11 @@ std::vector<int> catchable_terminating_signals() {
                          SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
                          SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS};
     all.push_back(SIGRTMIN);
-    all.push_back(SIGRTMAX);
+    // qemu-user keeps the host's last real-time signal for itself, so a
+    // program it runs never receives SIGRTMAX.
+    if (emulator.empty()) {
+        all.push_back(SIGRTMAX);
+    }
     return all;
 }
 

@@ -30,6 +30,16 @@ add_test(NAME pkg_options_output_error
 add_test(NAME pkg_man_lint COMMAND bash ${DSD_PKG_SCRIPTS}/man_lint.sh ${PROJECT_SOURCE_DIR}/man)
 add_test(NAME pkg_completion
   COMMAND bash ${DSD_PKG_SCRIPTS}/completion.sh ${PROJECT_SOURCE_DIR}/completions/dsdtools.bash)
+add_test(NAME pkg_completion_fish
+  COMMAND bash ${DSD_PKG_SCRIPTS}/completion_fish.sh ${PROJECT_SOURCE_DIR}/completions/dsdtools.fish)
+find_program(DSD_ZSH zsh)
+if(DSD_ZSH)
+  add_test(NAME pkg_completion_zsh
+    COMMAND ${DSD_ZSH} ${DSD_PKG_SCRIPTS}/completion_zsh.sh ${PROJECT_SOURCE_DIR}/completions/_dsdtools)
+else()
+  add_test(NAME pkg_completion_zsh
+    COMMAND bash -c "echo 'SKIP: zsh is not installed (Debian package zsh)'; exit 77")
+endif()
 
 # One install into a scratch prefix, shared by the tests that inspect it.
 add_test(NAME pkg_install
@@ -47,4 +57,6 @@ add_test(NAME pkg_completion_installed
 set_tests_properties(pkg_install_tree pkg_completion_installed
   PROPERTIES FIXTURES_REQUIRED pkg_installed)
 set_tests_properties(pkg_man_lint pkg_completion_installed pkg_options_output_error
-  PROPERTIES SKIP_RETURN_CODE 77)
+  pkg_completion_fish pkg_completion_zsh PROPERTIES SKIP_RETURN_CODE 77)
+set_tests_properties(pkg_options_output_error pkg_install_tree
+  PROPERTIES ENVIRONMENT "DSD_EMULATOR=${DSD_SHELL_EMULATOR}")

@@ -3,6 +3,7 @@
 // page that lists every message the tool can print.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,16 +62,40 @@ RunResult run_in(const TempDir& dir, const Tool& tool, const std::vector<std::st
     return run_program(tool.path, args, options);
 }
 
-TEST(ToolOptions, HelpPrintsTheUsageTextOnStandardOutput) {
+// What a tool's help says beyond its usage lines: the rate it sets, or that
+// the output name is optional.
+std::string help_detail(const Tool& tool) {
+    if (tool.name == reverse.name) {
+        return "Optional: without it the input's name with dsf for its";
+    }
+    if (tool.title != rewriter_title) {
+        return "Optional: without it the input's name with dff for its";
+    }
+    if (tool.name == wav.name) {
+        return "to 44100 Hz and its byte rate to\n44100 x block align";
+    }
+    const std::string multiple = tool.name.substr(tool.name.rfind('-') + 1);
+    return std::to_string(std::stoul(multiple) * 44100) + " Hz (DSD" + multiple + ")";
+}
+
+TEST(ToolOptions, HelpStartsWithTheUsageTextAndSaysMore) {
     for (const auto& tool : all_tools()) {
         TempDir dir;
         for (const std::string& invoked_as : {tool.name, tool.path, std::string("./renamed")}) {
             const auto r = run_in(dir, tool, {"--help"}, invoked_as);
             EXPECT_EQ(r.status, 0) << tool.name;
-            EXPECT_EQ(r.out, usage_of(tool, invoked_as));
+            EXPECT_EQ(r.out.rfind(usage_of(tool, invoked_as) + "\n", 0), 0u) << r.out;
+            EXPECT_NE(r.out.find(help_detail(tool)), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("\nExit status: 0 "), std::string::npos) << r.out;
+            EXPECT_NE(r.out.find("\n  -V, --version "), std::string::npos) << r.out;
+            const std::string see = "\nSee " + tool.name + "(1).\n";
+            EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), see.size())), see);
             EXPECT_EQ(r.err, "");
+            const auto short_option = run_in(dir, tool, {"-h"}, invoked_as);
+            EXPECT_EQ(short_option.status, 0);
+            EXPECT_EQ(short_option.out, r.out);
         }
-        // The same text as the usage error, which keeps its status.
+        // The usage error prints the usage text alone, with its status.
         const auto error = run_in(dir, tool, {}, tool.name);
         EXPECT_EQ(error.status, tool.title == rewriter_title ? 255 : 1);
         EXPECT_EQ(error.out, usage_of(tool, tool.name));
@@ -84,10 +109,12 @@ TEST(ToolOptions, VersionPrintsTheNameAndTheProjectVersion) {
         TempDir dir;
         // The tool's own name, however it was invoked.
         for (const std::string& invoked_as : {tool.name, std::string("/elsewhere/other")}) {
-            const auto r = run_in(dir, tool, {"--version"}, invoked_as);
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(r.out, tool.name + " " + version + "\n");
-            EXPECT_EQ(r.err, "");
+            for (const std::string option : {"--version", "-V"}) {
+                const auto r = run_in(dir, tool, {option}, invoked_as);
+                EXPECT_EQ(r.status, 0);
+                EXPECT_EQ(r.out, tool.name + " " + version + "\n");
+                EXPECT_EQ(r.err, "");
+            }
         }
         EXPECT_TRUE(dir.entries().empty());
     }
@@ -105,15 +132,20 @@ TEST(ToolOptions, ConvertersTakeAnyOtherArgumentAsAName) {
             {{"in.dsf", "--version"}, "Usage: Wrong filename. --version\n"},
             {{"--helpx"}, "Usage: Wrong filename. --helpx\n"},
             {{"--HELP"}, "Usage: Wrong filename. --HELP\n"},
-            {{"-h"}, "Usage: Wrong filename. -h\n"},
-            {{"-V"}, "Usage: Wrong filename. -V\n"},
+            {{"-h", "in.dsf"}, "Usage: Wrong filename. -h\n"},
+            {{"in.dsf", "-V"}, "Usage: Wrong filename. -V\n"},
             {{"-help"}, "Usage: Wrong filename. -help\n"},
+            {{"-v"}, "Usage: Wrong filename. -v\n"},
             {{"--help "}, "Usage: Wrong filename. --help \n"},
             {{" --version"}, "Usage: Wrong filename.  --version\n"},
             {{"--version=1"}, "Usage: Wrong filename. --version=1\n"},
-            {{"--"}, "Usage: Wrong filename. --\n"},
+            {{"--", "--help"}, "Usage: Wrong filename. --help\n"},
+            {{"--", "-V"}, "Usage: Wrong filename. -V\n"},
+            {{"--", "--", "in.dsf"}, "Usage: Wrong filename. --\n"},
             {{"--help.dff"}, "Usage: Input File extension is not 'dsf'. --help.dff\n"},
             {{"--help", "a", "b"}, usage_of(tool, tool.name)},
+            {{"--"}, usage_of(tool, tool.name)},
+            {{"--", "a.dsf", "b.dff", "c.dff"}, usage_of(tool, tool.name)},
         };
         for (const auto& [args, message] : cases) {
             const auto r = run_in(dir, tool, args, tool.name);
@@ -131,7 +163,8 @@ TEST(ToolOptions, TheReverseConverterTakesAnyOtherArgumentAsAName) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--help", "in.dff"}, "Usage: Wrong filename. --help\n"},
         {{"in.dff", "--version"}, "Usage: Wrong filename. --version\n"},
-        {{"-h"}, "Usage: Wrong filename. -h\n"},
+        {{"-h", "in.dff"}, "Usage: Wrong filename. -h\n"},
+        {{"--", "-V"}, "Usage: Wrong filename. -V\n"},
         {{"--help.dsf"}, "Usage: Input File extension is not 'dff'. --help.dsf\n"},
         {{"--help", "a", "b"}, usage_of(reverse, reverse.name)},
     };
@@ -178,7 +211,9 @@ TEST(ToolOptions, RewritersTakeAnyOtherArgumentAsAName) {
         const auto original = is_wav ? wave : dff;
         const std::pair<std::vector<std::string>, std::string> cases[] = {
             {{"--helpx"}, "Usage: Wrong filename. --helpx\n"},
-            {{"-h"}, "Usage: Wrong filename. -h\n"},
+            {{"-h", "-V"}, "Usage: Wrong filename. -h\nUsage: Wrong filename. -V\n"},
+            {{"--", "--help"}, "Usage: Wrong filename. --help\n"},
+            {{"--", "--"}, "Usage: Wrong filename. --\n"},
             {{"--VERSION"}, "Usage: Wrong filename. --VERSION\n"},
             {{"--version="}, "Usage: Wrong filename. --version=\n"},
             {{"--help", "--version"},
@@ -212,6 +247,39 @@ TEST(ToolOptions, RewritersTakeAnyOtherArgumentAsAName) {
             EXPECT_EQ(alone.status, 0);
             EXPECT_EQ(alone.out, "");
         }
+    }
+}
+
+// "--" ends the options: names that start with '-' work after it, wherever
+// it stands, and it is never a name itself.
+TEST(ToolOptions, DoubleDashEndsTheOptions) {
+    testgen::DsfSpec spec;
+    spec.sample_count = 4096;
+    const auto dsf = testgen::make_dsf(spec);
+    for (const auto& tool : converters) {
+        TempDir dir;
+        write_file(dir / "-odd.dsf", dsf);
+        const auto r = run_in(dir, tool, {"--", "-odd.dsf"});
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"-odd.dff", "-odd.dsf"}));
+        const auto later = run_in(dir, tool, {"-odd.dsf", "--", "-h.dff"});
+        EXPECT_EQ(later.status, 0) << later.out << later.err;
+        EXPECT_EQ(read_file(dir / "-h.dff"), read_file(dir / "-odd.dff"));
+    }
+    const auto dff = testgen::converter_dff_file(1411200, testgen::pattern_bytes(64));
+    for (const auto& tool : {rate64, rate128, rate256}) {
+        TempDir dir;
+        write_file(dir / "-odd.dff", dff);
+        write_file(dir / "--help.dff", dff);
+        const auto r = run_in(dir, tool, {"--", "-odd.dff", "--help.dff"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(read_file(dir / "-odd.dff"), dff);
+        EXPECT_EQ(read_file(dir / "-odd.dff"), read_file(dir / "--help.dff"));
+        // No name after it: the usage error.
+        const auto none = run_in(dir, tool, {"--"}, tool.name);
+        EXPECT_EQ(none.status, 255);
+        EXPECT_EQ(none.out, usage_of(tool, tool.name));
     }
 }
 
@@ -361,18 +429,18 @@ TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
 
 TEST_F(ManPages, RewriterPagesListEveryMessage) {
     const std::vector<std::string_view> shared{
-        rate::usage_text,
-        rate::wrong_filename,
-        rate::cannot_open,
-        rate::cannot_write,
+        rate::text::usage_text,
+        rate::text::wrong_filename,
+        rate::text::cannot_open,
+        rate::text::cannot_write,
     };
     auto dff_messages = shared;
-    dff_messages.insert(dff_messages.end(),
-                        {rate::extension_not_dff, rate::not_dff, rate::dst_compressed});
+    dff_messages.insert(dff_messages.end(), {rate::text::extension_not_dff, rate::text::not_dff,
+                                             rate::text::dst_compressed});
     expect_page_lists("dff-rate-set-64.1", dff_messages);
     auto wav_messages = shared;
     wav_messages.insert(wav_messages.end(),
-                        {rate::extension_not_wav, rate::not_wav, rate::not_pcm});
+                        {rate::text::extension_not_wav, rate::text::not_wav, rate::text::not_pcm});
     expect_page_lists("wav-rate-set.1", wav_messages);
 }
 

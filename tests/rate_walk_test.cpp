@@ -343,8 +343,9 @@ TEST(WavWalk, TruncationInsideTheFmtChunkIsRejected) {
 // --- Message texts -------------------------------------------------------------
 
 TEST(Messages, NameIsInsertedVerbatim) {
-    EXPECT_EQ(format_message(cannot_open, "100%s.dff"), "Usage: Can't open file. 100%s.dff\n");
-    EXPECT_EQ(format_message(usage_text, "tool"),
+    EXPECT_EQ(format_message(text::cannot_open, "100%s.dff"),
+              "Usage: Can't open file. 100%s.dff\n");
+    EXPECT_EQ(format_message(text::usage_text, "tool"),
               "Change sampling rate\nUsage: tool <diff_file1> <diff_file2>.... \n");
 }
 

@@ -277,7 +277,7 @@ TEST_F(Reverse, OutputFailuresAreOneLineAndLeaveNothing) {
 // its end; the read error names where the file now ends.
 TEST_F(Reverse, InputShrinkingDuringTheConversionIsAReadError) {
     if (!tracing_available()) {
-        GTEST_SKIP() << "needs ptrace to stop the converter inside its loop";
+        GTEST_SKIP() << "needs ptrace of a natively run converter to stop it inside its loop";
     }
     const Bytes sound = interleaved(channel_data(2, 64 * 4096));
     const Bytes dff = gen::dff_file(2822400, {"SLFT", "SRGT"}, sound);

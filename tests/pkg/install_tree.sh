@@ -8,6 +8,8 @@ prefix=$1
 version=$2
 shift 2
 tools=("$@")
+# A cross build's programs run through its emulator (DSD_EMULATOR).
+read -ra emulator <<<"${DSD_EMULATOR:-}"
 status=0
 fail() {
     echo "FAIL: $*"
@@ -22,14 +24,18 @@ actual_bin=$(ls -A "$prefix/bin" | sort)
 actual_top=$(ls -A "$prefix" | sort | tr '\n' ' ')
 [[ $actual_top == "bin share " ]] || fail "top level holds $actual_top"
 actual_share=$(ls -A "$prefix/share" | sort | tr '\n' ' ')
-[[ $actual_share == "bash-completion doc man " ]] || fail "share holds $actual_share"
+[[ $actual_share == "bash-completion doc fish man zsh " ]] || fail "share holds $actual_share"
+[[ -f $prefix/share/doc/dsdtools/copyright ]] || fail "no copyright file"
+zsh_completion=$prefix/share/zsh/site-functions/_dsdtools
+[[ -f $zsh_completion ]] || fail "no zsh completion $zsh_completion"
+compdef_line=" $(head -1 "$zsh_completion") "
 
 man1=$prefix/share/man/man1
 completions=$prefix/share/bash-completion/completions
 for tool in "${tools[@]}"; do
     program=$prefix/bin/$tool
     [[ -f $program && -x $program ]] || fail "$program is not an executable file"
-    out=$("$program" --version) || fail "$tool --version exited $?"
+    out=$("${emulator[@]}" "$program" --version) || fail "$tool --version exited $?"
     [[ $out == "$tool $version" ]] || fail "$tool --version printed '$out'"
 
     page=$man1/$tool.1.gz
@@ -51,6 +57,9 @@ for tool in "${tools[@]}"; do
         >/dev/null; then
         fail "$completion does not complete $tool"
     fi
+    [[ $compdef_line == *" $tool "* ]] || fail "$zsh_completion does not complete $tool"
+    fish_completion=$prefix/share/fish/vendor_completions.d/$tool.fish
+    [[ -f $fish_completion ]] || fail "no fish completion $fish_completion"
 done
 
 for file in "$man1"/* "$prefix"/share/doc/dsdtools/*; do

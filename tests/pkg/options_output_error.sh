@@ -6,16 +6,18 @@ if [[ ! -w /dev/full ]]; then
     echo "SKIP: no /dev/full"
     exit 77
 fi
+# A cross build's programs run through its emulator (DSD_EMULATOR).
+read -ra emulator <<<"${DSD_EMULATOR:-}"
 status=0
 for program in "$@"; do
     for option in --help --version; do
-        "$program" "$option" >/dev/full 2>/dev/null
+        "${emulator[@]}" "$program" "$option" >/dev/full 2>/dev/null
         rc=$?
         if ((rc != 1)); then
             echo "FAIL: $program $option >/dev/full exited $rc"
             status=1
         fi
-        out=$("$program" "$option")
+        out=$("${emulator[@]}" "$program" "$option")
         rc=$?
         if ((rc != 0)) || [[ -z $out ]]; then
             echo "FAIL: $program $option exited $rc"

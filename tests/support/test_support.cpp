@@ -25,6 +25,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "test_emulator.hpp"
+
 namespace dsd::test {
 
 TempDir::TempDir() {
@@ -162,6 +164,30 @@ bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
 
 }  // namespace
 
+namespace {
+
+// Programs of this build run through the emulator when it is a cross build;
+// everything else (Python, ffprobe, mandoc) is a program of this machine.
+bool is_built_program(const std::string& program) {
+    const std::string build_dir = built_programs_dir;
+    return !emulator.empty() && program.compare(0, build_dir.size() + 1, build_dir + "/") == 0;
+}
+
+// The emulator's own path: after privileges are dropped a search of PATH may
+// find nothing, and before fork it is found once.
+const std::string& emulator_path() {
+    static const std::string path = [] {
+        const std::string& name = emulator.front();
+        if (name.find('/') != std::string::npos) {
+            return name;
+        }
+        return find_on_path(name).value_or(name);
+    }();
+    return path;
+}
+
+}  // namespace
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const RunOptions& options) {
     // Output goes to files rather than pipes so a chatty child can never block.
@@ -172,18 +198,30 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     ::unlink(out_name);
     ::unlink(err_name);
 
+    // Opened before privileges are dropped: an unprivileged user may not be
+    // able to reach the build tree by its path.
+    const bool emulated = is_built_program(program);
+    const int program_fd = ::open(program.c_str(), O_RDONLY | (emulated ? 0 : O_CLOEXEC));
+
     std::vector<std::string> argv_strings;
-    argv_strings.push_back(options.argv0.value_or(program));
+    if (emulated) {
+        // The emulator reads the program through the inherited descriptor
+        // and hands it the argv[0] it would have had.
+        argv_strings.push_back(emulator_path());
+        argv_strings.insert(argv_strings.end(), emulator.begin() + 1, emulator.end());
+        argv_strings.push_back("-0");
+        argv_strings.push_back(options.argv0.value_or(program));
+        argv_strings.push_back("/proc/self/fd/" + std::to_string(program_fd));
+    } else {
+        argv_strings.push_back(options.argv0.value_or(program));
+    }
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(argv_strings.size() + 1);
     for (auto& s : argv_strings) {
         argv.push_back(s.data());
     }
     argv.push_back(nullptr);
-
-    // Opened before privileges are dropped: an unprivileged user may not be
-    // able to reach the build tree by its path.
-    const int program_fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
     int closed_pipe[2] = {-1, -1};
     if (options.stdout_closed_pipe && ::pipe(closed_pipe) == 0) {
         ::close(closed_pipe[0]);
@@ -231,7 +269,11 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         if (options.stop_after_syscall) {
             ::ptrace(PTRACE_TRACEME, 0, 0, 0);
         }
-        ::fexecve(program_fd, argv.data(), environ);
+        if (emulated) {
+            ::execve(argv[0], argv.data(), environ);
+        } else {
+            ::fexecve(program_fd, argv.data(), environ);
+        }
         ::_exit(127);
     }
     ::close(program_fd);
@@ -265,7 +307,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 }
 
 bool tracing_available() {
-    static const bool available = [] {
+    // Under an emulator the system calls seen are the emulator's own.
+    static const bool available = emulator.empty() && [] {
         RunOptions options;
         options.stop_after_syscall = [](long, const SyscallArguments&) { return true; };
         options.while_stopped = [] {};

@@ -75,7 +75,7 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
                       const RunOptions& options = {});
 
 using SyscallArguments = std::array<std::uint64_t, 6>;
-// Whether this process may trace the programs it starts.
+// Whether this process may trace the programs it starts, natively run.
 bool tracing_available();
 // Stops for stop_after_syscall: a read-only shared mapping of a file, and a
 // positioned read of at least 64 KiB.

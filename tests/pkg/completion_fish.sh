@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The fish completion offers each tool the names the bash one offers (fish
+# marks directories with a trailing /). Asked through fish's own
+# `complete -C`. Usage: completion_fish.sh COMPLETION_FILE
+set -uo pipefail
+completion_file=$(realpath "$1")
+if ! command -v fish >/dev/null; then
+    echo "SKIP: fish is not installed (Debian package fish)"
+    exit 77
+fi
+
+work=$(mktemp -d)
+home=$(mktemp -d)
+trap 'rm -rf "$work" "$home"' EXIT
+cd "$work"
+mkdir sub dir.dsf
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+    "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
+
+status=0
+# expect LINE :: EXPECTED...: completes the end of the command line.
+expect() {
+    local line=$1 expected=()
+    shift 2
+    expected=("$@")
+    local got want
+    got=$(HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data fish --no-config -c \
+        'source $argv[1]; complete -C $argv[2]' "$completion_file" "$line" |
+        cut -f1 | LC_ALL=C sort | paste -sd'|')
+    want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort | paste -sd'|')
+    if [[ $got != "$want" ]]; then
+        echo "FAIL: '$line': offered '$got', expected '$want'"
+        status=1
+    fi
+}
+
+for tool in dsf-dff-convert dsf-dff256-dummy; do
+    expect "$tool " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+    expect "$tool a" :: a.dsf
+    expect "$tool sub/" :: sub/in.dsf
+    expect "$tool a.dsf " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool a.dsf sub/" :: sub/out.dff
+    expect "$tool a.dsf d.dff " ::
+    expect "$tool --" :: --help --version
+    expect "$tool a.dsf --" ::
+done
+expect "dff-dsf-convert " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dsf-convert sub/" :: sub/out.dff
+expect "dff-dsf-convert d.dff " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+expect "dff-dsf-convert d.dff a.dsf " ::
+for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
+    expect "$tool " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool d.dff e.DFF " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool d.dff sub/" :: sub/out.dff
+    expect "$tool --h" :: --help
+done
+expect "wav-rate-set " :: g.wav h.WAV dir.dsf/ sub/
+expect "wav-rate-set g.wav " :: g.wav h.WAV dir.dsf/ sub/
+expect "wav-rate-set sub/" :: sub/s.wav
+exit $status

@@ -1,0 +1,78 @@
+#!/usr/bin/env zsh
+# The zsh completion offers each tool the names the bash one offers: the
+# function is run with zsh's _files and compadd replaced by recorders, and
+# _files's pattern is expanded as zsh would, under NO_CASE_GLOB too.
+# Usage: completion_zsh.sh COMPLETION_FILE
+emulate -L zsh
+setopt extendedglob
+completion_file=${1:A}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir sub dir.dsf
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+    "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
+
+typeset -a offers
+compadd() {
+    while [[ $1 != -- ]]; do shift; done
+    shift
+    local word
+    for word in "$@"; do [[ $word == $PREFIX* ]] && offers+=("$word"); done
+}
+_files() {
+    [[ $1 == -g ]] || { print "unexpected _files $*"; return 1; }
+    setopt localoptions nullglob
+    local found
+    found=(${~PREFIX}*(N-/) ${~PREFIX}${~2})
+    offers+=($found)
+    ((${#found} > 0))
+}
+functions[_dsdtools]=$(<"$completion_file")
+
+status_=0
+# expect TOOL WORD... :: EXPECTED...: completes the last word (the words
+# before it are typed already) and compares the sorted offers.
+expect() {
+    local service=$1 words=() expected=()
+    shift
+    while [[ $1 != :: ]]; do words+=("$1"); shift; done
+    shift
+    expected=("$@")
+    local CURRENT=$((${#words} + 1)) PREFIX=${words[-1]}
+    offers=()
+    _dsdtools
+    local got=${(j:|:)${(o)offers}} want=${(j:|:)${(o)expected}}
+    if [[ $got != "$want" ]]; then
+        print -r -- "FAIL: $service ${(q)words}: offered '$got', expected '$want'"
+        status_=1
+    fi
+}
+
+for option in case_glob no_case_glob; do
+    setopt $option
+    for tool in dsf-dff-convert dsf-dff256-dummy; do
+        expect $tool "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+        expect $tool a :: a.dsf
+        expect $tool sub/ :: sub/in.dsf
+        expect $tool a.dsf "" :: d.dff e.DFF dir.dsf sub
+        expect $tool a.dsf sub/ :: sub/out.dff
+        expect $tool a.dsf d.dff "" ::
+        expect $tool -- :: --help --version
+        expect $tool a.dsf -- ::
+    done
+    expect dff-dsf-convert "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-convert sub/ :: sub/out.dff
+    expect dff-dsf-convert d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect dff-dsf-convert d.dff a.dsf "" ::
+    for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
+        expect $tool "" :: d.dff e.DFF dir.dsf sub
+        expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
+        expect $tool --h :: --help
+    done
+    expect wav-rate-set "" :: g.wav h.WAV dir.dsf sub
+    expect wav-rate-set g.wav sub/ :: sub/s.wav
+    expect /usr/bin/wav-rate-set "" :: g.wav h.WAV dir.dsf sub
+done
+exit $status_
