@@ -158,6 +158,7 @@ TEST(Deinterleave, AllBytesThroughEveryPathForEveryChannelCount) {
             for (std::size_t at = 0; at < count; at += call) {
                 const std::size_t n = std::min(call, count - at);
                 std::vector<std::span<std::uint8_t>> spans;
+                spans.reserve(out.size());
                 for (auto& channel : out) {
                     spans.push_back(std::span(channel).subspan(at, n));
                 }
