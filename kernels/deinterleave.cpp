@@ -4,6 +4,10 @@
 #include "bit_reverse.hpp"
 #include "interleave.hpp"
 
+#if defined(__aarch64__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#endif
+
 namespace dsd {
 namespace {
 
@@ -98,6 +102,53 @@ __attribute__((target("avx2"))) std::size_t split_stereo_avx2(const std::uint8_t
 
 #endif
 
+#if defined(__aarch64__) && defined(__ARM_NEON)
+
+// Every aarch64 has NEON, so like SSE2 on x86-64 it needs no run-time check.
+// RBIT reverses the bits of each byte; LD2 to LD4 load frames of two to four
+// bytes split into one register per channel.
+std::size_t reverse_neon(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        vst1q_u8(out + j, vrbitq_u8(vld1q_u8(in + j)));
+    }
+    return j;
+}
+
+std::size_t split_stereo_neon(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r,
+                              std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        const uint8x16x2_t pair = vld2q_u8(in + 2 * j);
+        vst1q_u8(l + j, vrbitq_u8(pair.val[0]));
+        vst1q_u8(r + j, vrbitq_u8(pair.val[1]));
+    }
+    return j;
+}
+
+// Three or four channels, 16 frames per step.
+template <std::size_t N>
+std::size_t split_neon(const std::uint8_t* in, std::uint8_t* const* out, std::size_t n) {
+    static_assert(N == 3 || N == 4);
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        if constexpr (N == 3) {
+            const uint8x16x3_t frame = vld3q_u8(in + 3 * j);
+            for (std::size_t c = 0; c < N; ++c) {
+                vst1q_u8(out[c] + j, vrbitq_u8(frame.val[c]));
+            }
+        } else {
+            const uint8x16x4_t frame = vld4q_u8(in + 4 * j);
+            for (std::size_t c = 0; c < N; ++c) {
+                vst1q_u8(out[c] + j, vrbitq_u8(frame.val[c]));
+            }
+        }
+    }
+    return j;
+}
+
+#endif
+
 // Widest path first; each narrower one takes what is left, so short and odd
 // lengths run through every path that the machine has.
 void reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
@@ -107,6 +158,9 @@ void reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
         done = reverse_avx2(in, out, n);
     }
     done += reverse_sse2(in + done, out + done, n - done);
+#endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    done = reverse_neon(in, out, n);
 #endif
     reverse_portable(in + done, out + done, n - done);
 }
@@ -119,11 +173,15 @@ void split_stereo(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r, std:
     }
     done += split_stereo_sse2(in + 2 * done, l + done, r + done, n - done);
 #endif
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    done = split_stereo_neon(in, l, r, n);
+#endif
     split_stereo_portable(in + 2 * done, l + done, r + done, n - done);
 }
 
-// Three to six channels: the bytes reversed by the vector paths into a small
-// buffer, then scattered; a fixed count lets the compiler unroll the frame.
+// Three to six channels: NEON splits three or four directly; otherwise the
+// bytes are reversed by the vector paths into a small buffer, then
+// scattered; a fixed count lets the compiler unroll the frame.
 template <std::size_t N>
 void split_many(const std::uint8_t* in, const std::span<std::uint8_t>* channels, std::size_t n) {
     constexpr std::size_t piece = 4096 / N;
@@ -132,7 +190,13 @@ void split_many(const std::uint8_t* in, const std::span<std::uint8_t>* channels,
     for (std::size_t c = 0; c < N; ++c) {
         out[c] = channels[c].data();
     }
-    for (std::size_t at = 0; at < n; at += piece) {
+    std::size_t done = 0;
+#if defined(__aarch64__) && defined(__ARM_NEON)
+    if constexpr (N <= 4) {
+        done = split_neon<N>(in, out.data(), n);
+    }
+#endif
+    for (std::size_t at = done; at < n; at += piece) {
         const std::size_t frames = std::min(piece, n - at);
         reverse(in + N * at, reversed.data(), N * frames);
         for (std::size_t j = 0; j < frames; ++j) {
@@ -143,11 +207,27 @@ void split_many(const std::uint8_t* in, const std::span<std::uint8_t>* channels,
     }
 }
 
+// Any channel count, a byte at a time.
+void split_portable(const std::uint8_t* in, std::span<const std::span<std::uint8_t>> channels,
+                    std::size_t n) {
+    const std::size_t count = channels.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t c = 0; c < count; ++c) {
+            channels[c][j] = reversed_bytes[in[count * j + c]];
+        }
+    }
+}
+
+std::size_t frame_count(std::span<const std::uint8_t> frames,
+                        std::span<const std::span<std::uint8_t>> channels) {
+    return channels.empty() ? 0 : frames.size() / channels.size();
+}
+
 }  // namespace
 
 void deinterleave_channels(std::span<const std::uint8_t> frames,
                            std::span<const std::span<std::uint8_t>> channels) {
-    const std::size_t n = channels.empty() ? 0 : frames.size() / channels.size();
+    const std::size_t n = frame_count(frames, channels);
     switch (channels.size()) {
         case 1:
             reverse(frames.data(), channels[0].data(), n);
@@ -169,6 +249,13 @@ void deinterleave_channels(std::span<const std::uint8_t> frames,
             break;
         default:
             break;
+    }
+}
+
+void deinterleave_channels_portable(std::span<const std::uint8_t> frames,
+                                    std::span<const std::span<std::uint8_t>> channels) {
+    if (channels.size() <= max_deinterleaved_channels) {
+        split_portable(frames.data(), channels, frame_count(frames, channels));
     }
 }
 

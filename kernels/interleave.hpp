@@ -29,4 +29,8 @@ inline constexpr std::size_t max_deinterleaved_channels = 6;
 void deinterleave_channels(std::span<const std::uint8_t> frames,
                            std::span<const std::span<std::uint8_t>> channels);
 
+// The same through the portable path alone, which every vector path must match.
+void deinterleave_channels_portable(std::span<const std::uint8_t> frames,
+                                    std::span<const std::span<std::uint8_t>> channels);
+
 }  // namespace dsd

@@ -544,5 +544,36 @@ TEST(ConverterLarge, SoundBeyondFourGigabytes) {
     EXPECT_EQ(tail, expected_tail);
 }
 
+// A read error past 2 GiB names its position in full: on a 32-bit system
+// the position needs more than a long. The data chunk claims a block pair
+// more than the sparse file holds, so the read stops at the end of the file.
+TEST(ConverterLarge, ReadErrorPastTwoGigabytesGivesItsPosition) {
+    const std::uint64_t pairs = (1ull << 18) + 1;  // 2 GiB + 8 KiB of sound
+    const std::uint64_t in_size = 92 + (pairs - 1) * 8192 + 4096 + 100;
+    TempDir dir;
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs(dir.path().c_str(), &fs), 0);
+    // The output is staged in full before the error ends the run.
+    if (static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize < in_size + (64u << 20)) {
+        GTEST_SKIP() << "needs " << (in_size >> 20) << " MiB free under " << dir.path();
+    }
+    const std::string in = dir / "cut.dsf";
+    Bytes header = make(0);
+    put_le(header, 64, pairs * 4096 * 8, 8);
+    put_le(header, 84, 12 + pairs * 8192, 8);
+    write_file(in, header);
+    if (::truncate(in.c_str(), static_cast<off_t>(in_size)) != 0) {
+        GTEST_SKIP() << "the file system under " << dir.path() << " cannot hold a sparse file of "
+                     << in_size << " bytes: " << std::strerror(errno);
+    }
+    const auto r = run_program(convert, {in});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, " read error : " + std::to_string(in_size) + "\n");
+    EXPECT_EQ(r.out, "Sampling frequency <2822400>\nbit number <1>\nsample number <" +
+                         std::to_string(pairs * 4096 * 8) + ">\nDSD Data size <" +
+                         std::to_string(pairs * 8192) + ">\n");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"cut.dsf"}));
+}
+
 }  // namespace
 }  // namespace dsd::test

@@ -177,7 +177,7 @@ TEST_F(Reverse, ChunkWithoutAnId3TagIsNotCopiedWithAWarning) {
 
 TEST_F(Reverse, EveryRefusalIsOneLineAndLeavesNothing) {
     const Bytes sound = gen::dff_chunk("DSD ", gen::pattern_bytes(8));
-    const auto with = [&](std::vector<Bytes> locals, std::vector<Bytes> more = {}) {
+    const auto with = [&](const std::vector<Bytes>& locals, const std::vector<Bytes>& more = {}) {
         std::vector<Bytes> chunks{gen::dff_fver(), gen::dff_prop(locals)};
         chunks.insert(chunks.end(), more.begin(), more.end());
         return gen::dff_form(chunks);
