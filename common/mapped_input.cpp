@@ -151,12 +151,14 @@ ViewResult MappedInput::mapped_view(std::uint64_t offset, std::size_t length, Co
         }
     }
     const std::span<const std::uint8_t> bytes(map_ + (offset - map_offset_), length);
-    const auto first_page = reinterpret_cast<std::uintptr_t>(bytes.data()) & ~(page_ - 1);
-    const auto end = reinterpret_cast<std::uintptr_t>(bytes.data() + length);
 #ifdef MADV_POPULATE_READ
+    // The view's first page, found by pointer arithmetic, not an integer cast.
+    const std::uint8_t* const first_page =
+        bytes.data() - (reinterpret_cast<std::uintptr_t>(bytes.data()) & (page_ - 1));
+    const auto span_length = static_cast<std::size_t>(bytes.data() + length - first_page);
     // One call maps the view's pages instead of a fault for every few.
     if (populate_ &&
-        ::madvise(reinterpret_cast<void*>(first_page), end - first_page, MADV_POPULATE_READ) != 0) {
+        ::madvise(const_cast<std::uint8_t*>(first_page), span_length, MADV_POPULATE_READ) != 0) {
         if (errno == EFAULT) {
             unmap();
             return shortfall(offset, length, offset);

@@ -284,7 +284,8 @@ TEST_F(Reverse, InputShrinkingDuringTheConversionIsAReadError) {
     const std::uint64_t sound_offset = dff.size() - sound.size();
     for (const bool sparse : {false, true}) {
         if (sparse) {
-            write_file(dir / "in.dff", Bytes(dff.begin(), dff.end() - sound.size()));
+            write_file(dir / "in.dff",
+                       Bytes(dff.begin(), dff.end() - static_cast<std::ptrdiff_t>(sound.size())));
             ASSERT_EQ(::truncate((dir / "in.dff").c_str(), static_cast<off_t>(dff.size())), 0);
         } else {
             write_file(dir / "in.dff", dff);
