@@ -9,6 +9,7 @@
 #include <array>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dff_builder.hpp"
@@ -170,6 +171,15 @@ TEST(RateCommandLine, FifosAndDevicesAreNeverOpened) {
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.dff", "a.wav", "x.dff", "x.wav"}));
 }
 
+// Built piece by piece: GCC 12 on some targets warns falsely (-Wrestrict)
+// about a literal prepended to a temporary string.
+std::string numbered(std::string_view stem, int i, std::string_view extension) {
+    std::string name(stem);
+    name += std::to_string(i);
+    name += extension;
+    return name;
+}
+
 TEST(RateCommandLine, ClosedPipeOrFullDeviceNeverStopsTheBatch) {
     RunOptions closed;
     closed.stdout_closed_pipe = true;
@@ -179,15 +189,15 @@ TEST(RateCommandLine, ClosedPipeOrFullDeviceNeverStopsTheBatch) {
         TempDir dir;
         std::vector<std::string> names;
         for (int i = 0; i < 40; ++i) {
-            names.push_back("bad" + std::to_string(i) + ".txt");
-            names.push_back("good" + std::to_string(i) + ".dff");
+            names.push_back(numbered("bad", i, ".txt"));
+            names.push_back(numbered("good", i, ".dff"));
             write_file(dir / names.back(), dff_at(dsd512));
         }
         auto r = run_in(dir, dff64, names, options);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "");
         for (int i = 0; i < 40; ++i) {
-            EXPECT_EQ(read_file(dir / ("good" + std::to_string(i) + ".dff")), dff_at(2822400)) << i;
+            EXPECT_EQ(read_file(dir / numbered("good", i, ".dff")), dff_at(2822400)) << i;
         }
         // Nothing failed: nothing to print, and success.
         r = run_in(dir, dff128, {"good0.dff", "good39.dff"}, options);
