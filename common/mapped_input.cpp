@@ -23,13 +23,13 @@ constexpr std::size_t window_bytes = std::size_t{8} << 20;
 static_assert(window_bytes >= 2 * MappedInput::max_view);
 
 // A page of a mapping past the end of a file that shrank raises SIGBUS. While
-// a view is being used, the handler turns such a fault inside the view into a
-// jump back to run_trapped; any other SIGBUS gets the disposition the process
-// had before.
+// a view is being used, the handler turns a fault into a jump back to
+// run_trapped, which finds out afterwards whether it came from the view; any
+// other SIGBUS gets the disposition the process had before. The fault's
+// address alone cannot decide: s390x reports only its page, and some
+// emulators report nothing usable.
 struct FaultTrap {
     sigjmp_buf jump;
-    std::uintptr_t begin = 0;
-    std::uintptr_t end = 0;
     std::uintptr_t address = 0;
 };
 
@@ -39,11 +39,10 @@ int trap_users = 0;
 
 void on_bus_error(int, siginfo_t* info, void*) {
     FaultTrap* trap = armed_trap;
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     // si_code > 0: raised by the fault itself, not sent by a process.
-    if (trap != nullptr && info->si_code > 0 && address >= trap->begin && address < trap->end) {
+    if (trap != nullptr && info->si_code > 0) {
         armed_trap = nullptr;
-        trap->address = address;
+        trap->address = reinterpret_cast<std::uintptr_t>(info->si_addr);
         siglongjmp(trap->jump, 1);
     }
     ::sigaction(SIGBUS, &previous_bus_action, nullptr);
@@ -52,6 +51,15 @@ void on_bus_error(int, siginfo_t* info, void*) {
     }
     // A fault returns to the instruction, which faults again under the old
     // disposition.
+}
+
+// A fault that was not the view's own, raised again as if no trap had been
+// there.
+void pass_fault_on() {
+    struct sigaction ours {};
+    ::sigaction(SIGBUS, &previous_bus_action, &ours);
+    ::raise(SIGBUS);
+    ::sigaction(SIGBUS, &ours, nullptr);
 }
 
 void install_trap() {
@@ -167,10 +175,15 @@ ViewResult MappedInput::mapped_view(std::uint64_t offset, std::size_t length, Co
     }
 #endif
     FaultTrap trap;
-    trap.begin = reinterpret_cast<std::uintptr_t>(map_);
-    trap.end = trap.begin + map_length_;
     if (!run_trapped(trap, use, context, bytes)) {
-        const std::uint64_t fault_at = map_offset_ + (trap.address - trap.begin);
+        const auto begin = reinterpret_cast<std::uintptr_t>(map_);
+        const bool in_map = trap.address >= begin && trap.address - begin < map_length_;
+        const auto size = file_size(fd_);
+        if (!in_map && size && *size >= offset + length) {
+            // The file is whole, so the fault came from somewhere else.
+            pass_fault_on();
+        }
+        const std::uint64_t fault_at = in_map ? map_offset_ + (trap.address - begin) : offset;
         unmap();
         return shortfall(offset, length, fault_at);
     }
