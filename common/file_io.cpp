@@ -1,6 +1,7 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,10 +9,13 @@
 #include <linux/fs.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 #include <utility>
@@ -154,13 +158,26 @@ bool seek_to(int fd, std::uint64_t offset) {
 
 namespace {
 
-// A named temporary file that exists on disk, for the signal handlers to
-// remove. Plain static storage: a handler may only touch async-signal-safe
-// things. Temporary names are short, whatever the final name's length.
+// The named temporary files that exist on disk, for the signal handlers to
+// remove: one entry for each staged output of the conversions running at
+// once. Plain static storage and lock-free atomics: a handler may only touch
+// async-signal-safe things. Temporary names are short, whatever the final
+// name's length.
 constexpr std::size_t temp_name_capacity = 256;
-volatile std::sig_atomic_t pending_set = 0;
-int pending_directory = -1;
-char pending_name[temp_name_capacity];
+enum PendingState : int {
+    entry_free,
+    entry_changing,  // its file is being created or removed
+    entry_named,     // its file exists
+};
+struct PendingName {
+    std::atomic<int> state{entry_free};
+    int directory = -1;
+    char name[temp_name_capacity] = {};
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+PendingName pending[StagedOutput::max_at_once];
+// Set by the first handler: no new temporary may appear after its sweep.
+std::atomic<int> terminating{0};
 
 // Every signal whose default action ends the process and that can be caught.
 // SIGPIPE and SIGXFSZ are not among them: the converters ignore both, so
@@ -187,8 +204,17 @@ std::vector<int> terminating_signals() {
 }
 
 void remove_pending_and_reraise(int sig) {
-    if (pending_set != 0) {
-        ::unlinkat(pending_directory, pending_name, 0);
+    terminating.store(1);
+    for (auto& entry : pending) {
+        int state = entry.state.load();
+        // Another thread, its signals blocked, is creating or removing this
+        // one: it is done in a moment.
+        while (state == entry_changing) {
+            state = entry.state.load();
+        }
+        if (state == entry_named) {
+            ::unlinkat(entry.directory, entry.name, 0);
+        }
     }
     // The signal stays blocked until the handler returns, and then ends the
     // process with its default action: status 128 + sig for the caller.
@@ -206,12 +232,7 @@ sigset_t handled_signals() {
 }
 
 // Signals a caller chose to ignore (nohup, a background job) stay ignored.
-void install_handlers() {
-    static bool installed = false;
-    if (installed) {
-        return;
-    }
-    installed = true;
+void install_handlers_once() {
     for (const int sig : terminating_signals()) {
         struct sigaction old {};
         if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
@@ -224,15 +245,20 @@ void install_handlers() {
     }
 }
 
-// Holds the handled signals back for its lifetime, so that a file and its
-// record for the handlers appear and disappear together.
+void install_handlers() {
+    static std::once_flag installed;
+    std::call_once(installed, install_handlers_once);
+}
+
+// Holds the handled signals back from this thread for its lifetime, so that
+// a file and its record for the handlers appear and disappear together.
 class SignalBlock {
   public:
     SignalBlock() {
         const sigset_t set = handled_signals();
-        ::sigprocmask(SIG_BLOCK, &set, &old_);
+        ::pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
-    ~SignalBlock() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    ~SignalBlock() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
     SignalBlock(const SignalBlock&) = delete;
     SignalBlock& operator=(const SignalBlock&) = delete;
 
@@ -240,15 +266,41 @@ class SignalBlock {
     sigset_t old_{};
 };
 
-void set_pending(int directory, const std::string& name) {
-    pending_set = 0;
-    pending_directory = directory;
-    std::memcpy(pending_name, name.c_str(), name.size() + 1);
-    pending_set = 1;
+// The entry for `name`, about to be created in `directory`; null when none
+// is free or a handler has begun. Called with the signals blocked.
+PendingName* reserve_pending(int directory, const std::string& name) {
+    for (auto& entry : pending) {
+        int expected = entry_free;
+        if (entry.state.compare_exchange_strong(expected, entry_changing)) {
+            if (terminating.load() != 0) {
+                entry.state.store(entry_free);
+                return nullptr;
+            }
+            entry.directory = directory;
+            std::memcpy(entry.name, name.c_str(), name.size() + 1);
+            return &entry;
+        }
+    }
+    return nullptr;
 }
 
-void clear_pending() {
-    pending_set = 0;
+// The entry of an existing temporary, about to be renamed or removed.
+PendingName* take_pending(int directory, const std::string& name) {
+    for (auto& entry : pending) {
+        if (entry.state.load() == entry_named && entry.directory == directory &&
+            std::strcmp(entry.name, name.c_str()) == 0) {
+            entry.state.store(entry_changing);
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the entry's file exists now.
+void settle_pending(PendingName* entry, bool exists) {
+    if (entry != nullptr) {
+        entry->state.store(exists ? entry_named : entry_free);
+    }
 }
 
 // Long enough to stay unique, short enough that ".base.XXXXXXXX.part" fits
@@ -257,8 +309,8 @@ constexpr std::size_t max_base_in_temp_name = 200;
 static_assert(max_base_in_temp_name + 15 < temp_name_capacity);
 
 std::string temp_name_for(const std::string& base) {
-    static std::mt19937_64 engine{std::random_device{}() ^ static_cast<std::uint64_t>(::getpid())
-                                                               << 32};
+    thread_local std::mt19937_64 engine{std::random_device{}() ^
+                                        static_cast<std::uint64_t>(::getpid()) << 32};
     static constexpr char letters[] =
         "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix(8, 'x');
@@ -382,13 +434,43 @@ bool sync_directory(int dir) {
     return ::fsync(dir) == 0 || errno == EINVAL || errno == EBADF || errno == EROFS;
 }
 
+// Renames `from` to `to` in `dir` unless `to` exists (EEXIST then). Where
+// the file system cannot do that in one step, a hard link does it; where it
+// has neither, the name is checked just before the rename.
+bool rename_where_free(int dir, const std::string& from, const std::string& to) {
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+#endif
+    if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) == 0) {
+        ::unlinkat(dir, from.c_str(), 0);
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) {
+        return false;
+    }
+    struct stat st {};
+    if (::fstatat(dir, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(dir, from.c_str(), dir, to.c_str()) == 0;
+}
+
 }  // namespace
 
 std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
-                                                 std::optional<FileIdentity> input) {
+                                                 std::optional<FileIdentity> input,
+                                                 Existing at_name) {
     std::optional<Place> place;
     struct stat st {};
-    if (::lstat(final_name.c_str(), &st) == 0) {
+    // What is kept is never looked into: commit() only puts the file where
+    // no name is yet.
+    if (at_name == Existing::replace && ::lstat(final_name.c_str(), &st) == 0) {
         // The name as given, so the kernel's protections for links in sticky
         // directories apply; a dangling or looping link fails here.
         FileHandle probe(::open(final_name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -407,7 +489,7 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
                          static_cast<std::uint64_t>(st.st_ino)} != *existing) {
             return std::nullopt;
         }
-    } else if (errno == ENOENT) {
+    } else if (at_name == Existing::keep || errno == ENOENT) {
         auto [dir_name, base] = split_name(final_name);
         FileHandle dir = open_directory(AT_FDCWD, dir_name);
         if (!dir || !is_plain_entry(base)) {
@@ -426,6 +508,7 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
         StagedOutput out(std::move(place->directory), std::move(unnamed), std::move(place->base),
                          {});
         out.unnamed_ = true;
+        out.keep_existing_ = at_name == Existing::keep;
         return out;
     }
     if (!unnamed_files_unsupported(errno)) {
@@ -438,14 +521,21 @@ std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = temp_name_for(place->base);
         const SignalBlock block;
+        PendingName* entry = reserve_pending(dir, temp);
+        if (entry == nullptr) {
+            break;
+        }
         FileHandle file(
             ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
+        const int error = errno;
+        settle_pending(entry, static_cast<bool>(file));
         if (file) {
-            set_pending(dir, temp);
-            return StagedOutput(std::move(place->directory), std::move(file),
-                                std::move(place->base), std::move(temp));
+            StagedOutput out(std::move(place->directory), std::move(file), std::move(place->base),
+                             std::move(temp));
+            out.keep_existing_ = at_name == Existing::keep;
+            return out;
         }
-        if (errno != EEXIST) {
+        if (error != EEXIST) {
             break;
         }
     }
@@ -465,6 +555,7 @@ StagedOutput::StagedOutput(StagedOutput&& other) noexcept
       base_(std::move(other.base_)),
       temp_name_(std::move(other.temp_name_)),
       unnamed_(other.unnamed_),
+      keep_existing_(other.keep_existing_),
       done_(other.done_),
       error_(other.error_) {
     other.done_ = true;
@@ -475,6 +566,9 @@ StagedOutput::~StagedOutput() {
 }
 
 StagedOutput::Commit StagedOutput::link_and_rename() {
+    if (keep_existing_) {
+        return link_where_free();
+    }
     const int dir = directory_.get();
     struct stat st {};
     const bool replacing = ::fstatat(dir, base_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -496,23 +590,58 @@ StagedOutput::Commit StagedOutput::link_and_rename() {
         for (int attempt = 0; temp_name_.empty(); ++attempt) {
             std::string temp = temp_name_for(base_);
             const SignalBlock block;
-            if (link_unnamed(file_.get(), dir, temp)) {
-                set_pending(dir, temp);
+            PendingName* entry = reserve_pending(dir, temp);
+            const bool linked = entry != nullptr && link_unnamed(file_.get(), dir, temp);
+            const int error = entry != nullptr ? errno : EAGAIN;
+            settle_pending(entry, linked);
+            if (linked) {
                 temp_name_ = std::move(temp);
-            } else if (errno != EEXIST || attempt == 100) {
-                error_ = errno;
+            } else if (error != EEXIST || attempt == 100) {
+                error_ = error;
                 return Commit::name_failed;
             }
         }
     }
-    if (::renameat(dir, temp_name_.c_str(), dir, base_.c_str()) != 0) {
-        error_ = errno;
+    const SignalBlock block;
+    PendingName* entry = take_pending(dir, temp_name_);
+    const bool renamed = ::renameat(dir, temp_name_.c_str(), dir, base_.c_str()) == 0;
+    const int error = errno;
+    settle_pending(entry, !renamed);
+    if (!renamed) {
+        error_ = error;
         return Commit::name_failed;
     }
-    const SignalBlock block;
-    clear_pending();
     temp_name_.clear();
     return Commit::done;
+}
+
+// Gives the file its name only where no file or link has that name: one
+// atomic step, so that nothing that appeared meanwhile is replaced.
+StagedOutput::Commit StagedOutput::link_where_free() {
+    const int dir = directory_.get();
+    bool named = false;
+    int error = 0;
+    if (unnamed_) {
+        named = link_unnamed(file_.get(), dir, base_);
+        error = errno;
+    } else {
+        const SignalBlock block;
+        PendingName* entry = take_pending(dir, temp_name_);
+        named = rename_where_free(dir, temp_name_, base_);
+        error = errno;
+        settle_pending(entry, !named);
+        if (named) {
+            temp_name_.clear();
+        }
+    }
+    if (named) {
+        return Commit::done;
+    }
+    if (error == EEXIST) {
+        return Commit::exists;
+    }
+    error_ = error;
+    return Commit::name_failed;
 }
 
 StagedOutput::Commit StagedOutput::commit() {
@@ -545,8 +674,9 @@ void StagedOutput::discard() {
     file_.close();
     if (!temp_name_.empty()) {
         const SignalBlock block;
+        PendingName* entry = take_pending(directory_.get(), temp_name_);
         ::unlinkat(directory_.get(), temp_name_.c_str(), 0);
-        clear_pending();
+        settle_pending(entry, false);
         temp_name_.clear();
     }
     done_ = true;

@@ -72,14 +72,22 @@ bool seek_to(int fd, std::uint64_t offset);
 // descriptor, so a final name close to PATH_MAX still works. A final name
 // that is a symbolic link replaces the file the link leads to and keeps the
 // link. The file gets the permissions a newly created file gets under the
-// umask.
+// umask. Staged outputs of several threads may be open at once.
 class StagedOutput {
   public:
+    // Most staged outputs open at once in one process.
+    static constexpr std::size_t max_at_once = 64;
+
+    // What commit() does with a file or link that has the final name:
+    // replace it, or keep it (and the new file is dropped).
+    enum class Existing { replace, keep };
+
     // Refuses (nullopt) when the final name is a directory, a non-regular
     // file, a dangling or looping link, an existing file the user may not
     // write, or the file `input` (the same file through any name).
     static std::optional<StagedOutput> create(const std::string& final_name,
-                                              std::optional<FileIdentity> input = {});
+                                              std::optional<FileIdentity> input = {},
+                                              Existing existing = Existing::replace);
 
     StagedOutput(StagedOutput&& other) noexcept;
     StagedOutput& operator=(StagedOutput&&) = delete;
@@ -93,6 +101,7 @@ class StagedOutput {
         done,
         write_failed,  // the data could not be flushed or closed
         name_failed,   // it could not be given its name; error() says why
+        exists,        // Existing::keep, and the name was taken: nothing changed
     };
     // Syncs the data, names the file, syncs the directory. On failure
     // nothing is left behind and any file at the final name is unchanged.
@@ -105,12 +114,14 @@ class StagedOutput {
   private:
     StagedOutput(FileHandle directory, FileHandle file, std::string base, std::string temp_name);
     Commit link_and_rename();
+    Commit link_where_free();
 
     FileHandle directory_;
     FileHandle file_;
     std::string base_;       // the final name within the directory
     std::string temp_name_;  // a named temporary within it; empty while unnamed
     bool unnamed_ = false;
+    bool keep_existing_ = false;
     bool done_ = false;
     int error_ = 0;
 };

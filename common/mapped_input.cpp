@@ -1,5 +1,6 @@
 #include "mapped_input.hpp"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
+#include <mutex>
 
 #include "file_io.hpp"
 
@@ -33,8 +35,11 @@ struct FaultTrap {
     std::uintptr_t address = 0;
 };
 
-FaultTrap* volatile armed_trap = nullptr;
+// A fault is delivered to the thread that made it, so each thread has its
+// own trap; the handler is the process's, installed while any thread maps.
+thread_local FaultTrap* volatile armed_trap = nullptr;
 struct sigaction previous_bus_action {};
+std::mutex trap_mutex;
 int trap_users = 0;
 
 void on_bus_error(int, siginfo_t* info, void*) {
@@ -63,6 +68,7 @@ void pass_fault_on() {
 }
 
 void install_trap() {
+    const std::lock_guard lock(trap_mutex);
     if (trap_users++ == 0) {
         struct sigaction action {};
         action.sa_sigaction = on_bus_error;
@@ -74,6 +80,7 @@ void install_trap() {
 }
 
 void remove_trap() {
+    const std::lock_guard lock(trap_mutex);
     if (--trap_users == 0) {
         ::sigaction(SIGBUS, &previous_bus_action, nullptr);
     }
@@ -88,7 +95,7 @@ void remove_trap() {
         sigset_t bus;
         sigemptyset(&bus);
         sigaddset(&bus, SIGBUS);
-        ::sigprocmask(SIG_UNBLOCK, &bus, nullptr);
+        ::pthread_sigmask(SIG_UNBLOCK, &bus, nullptr);
         return false;
     }
     armed_trap = &trap;
