@@ -134,7 +134,8 @@ DsfPlan plan_dsf(const ByteSource& source) {
     return plan;
 }
 
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access) {
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access,
+                             ProgressCounter* progress) {
     if (!write_full(out, make_dsf_header(plan.layout))) {
         return write_failure(out);
     }
@@ -176,6 +177,9 @@ WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::
         }
         left -= frames;
         offset += frames * channels;
+        if (progress != nullptr) {
+            progress->add(frames * channels);
+        }
     }
     if (plan.tag) {
         return copy_range(in, plan.tag->offset, plan.tag->size, out, out_buffer);

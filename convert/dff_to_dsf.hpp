@@ -12,6 +12,7 @@
 #include "dsdiff.hpp"
 #include "dsf.hpp"
 #include "mapped_input.hpp"
+#include "progress.hpp"
 #include "write_result.hpp"
 
 namespace dsd {
@@ -46,8 +47,10 @@ DsfPlan plan_dsf(const ByteSource& source);
 
 // Writes the DSF of a plan without error, from the DSDIFF file open on `in`,
 // to `out` from its current position. The sound is mapped unless `access`
-// says read.
+// says read. The input bytes converted are added to `progress`, if any, step
+// by step.
 WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan,
-                             MappedInput::Access access = MappedInput::Access::mapped);
+                             MappedInput::Access access = MappedInput::Access::mapped,
+                             ProgressCounter* progress = nullptr);
 
 }  // namespace dsd

@@ -49,7 +49,8 @@ std::uint64_t dff_sound_bytes(const DsfStreamInfo& info) {
 }
 
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
-                             const std::optional<Id3TagLocation>& tag, MappedInput::Access access) {
+                             const std::optional<Id3TagLocation>& tag, MappedInput::Access access,
+                             ProgressCounter* progress) {
     const std::uint64_t sound_bytes = dff_sound_bytes(info);
     const auto header = make_dff_header(rate, sound_bytes, tag ? tag->length : 0);
     if (!write_full(out, header)) {
@@ -90,6 +91,9 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
         }
         per_channel_left -= taken;
         offset += pairs * pair_bytes;
+        if (progress != nullptr) {
+            progress->add(pairs * pair_bytes);
+        }
     }
     if (tag) {
         return write_tag_chunk(in, out, *tag, out_buffer);

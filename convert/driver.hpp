@@ -1,0 +1,34 @@
+// The steps of one input's conversion, the same in a single run and in a
+// batch.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "conversion.hpp"
+#include "target_names.hpp"
+
+namespace dsd {
+
+struct FileJob {
+    std::string input;
+    std::string output;
+    std::vector<std::string> directories;  // --parents: made before the output
+};
+
+enum class Outcome { converted, skipped, failed };
+
+struct FileSettings {
+    bool no_clobber = false;
+    TargetDirectories* directories = nullptr;  // with --parents
+};
+
+// Opens and checks the input, creates the staged output, has it written and
+// gives it its name; everything said goes to `report`.
+Outcome convert_file(const FileJob& job, Conversion& conversion, FileReport& report,
+                     ProgressCounter& progress, const FileSettings& settings);
+
+// What the process needs before the first file is opened, done once.
+void prepare_process();
+
+}  // namespace dsd
