@@ -361,6 +361,33 @@ TEST_F(Signals, NamedTemporaryIsRemovedOnEveryCatchableSignal) {
     }
 }
 
+// Two conversions at once (-j 2), each under a named temporary: a signal
+// removes both, whichever thread it reaches.
+TEST_F(Signals, BatchLeavesNoTemporaryOfAnyJob) {
+    write_sparse_dsf(dir / "two.dsf", sound);
+    before = snapshot(dir.path());
+    for (const int sig : {SIGINT, SIGTERM}) {
+        RunOptions options;
+        options.cwd = dir.path();
+        options.no_unnamed_files = true;
+        std::size_t temporaries = 0;
+        options.while_running = [&](pid_t pid) {
+            wait_until_mid_way(pid, 64 << 20);
+            for (const auto& name : dir.entries()) {
+                temporaries += name.ends_with(".part") ? 1 : 0;
+            }
+            ::kill(pid, sig);
+        };
+        const auto r = run_program(convert, {"-j", "2", "-t", ".", "big.dsf", "two.dsf"}, options);
+        if (r.status == status_no_seccomp) {
+            GTEST_SKIP() << "cannot install a seccomp filter to force the named temporaries";
+        }
+        EXPECT_EQ(r.status, 128 + sig) << strsignal(sig);
+        EXPECT_EQ(temporaries, 2u) << strsignal(sig);
+        EXPECT_EQ(snapshot(dir.path()), before) << strsignal(sig);
+    }
+}
+
 // A broken pipe and an exceeded file size are write errors, not deaths: sent
 // as signals they are ignored and the conversion completes.
 TEST_F(Signals, PipeAndFileSizeSignalsAreIgnored) {

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +25,7 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "test_emulator.hpp"
 
@@ -226,6 +228,17 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     if (options.stdout_closed_pipe && ::pipe(closed_pipe) == 0) {
         ::close(closed_pipe[0]);
     }
+    // Only the child opens the terminal's other side, so reading this one
+    // ends (EIO) once the child is gone.
+    int terminal = -1;
+    std::string terminal_name;
+    if (options.stderr_terminal) {
+        terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        terminal_name = ::ptsname(terminal);
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(out_fd, STDOUT_FILENO);
@@ -240,6 +253,14 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         const struct rlimit no_core { 0, 0 };
         ::setrlimit(RLIMIT_CORE, &no_core);
         ::dup2(err_fd, STDERR_FILENO);
+        if (terminal >= 0) {
+            const int fd = ::open(terminal_name.c_str(), O_RDWR | O_NOCTTY);
+            struct termios mode {};
+            ::tcgetattr(fd, &mode);
+            ::cfmakeraw(&mode);
+            ::tcsetattr(fd, TCSANOW, &mode);
+            ::dup2(fd, STDERR_FILENO);
+        }
         const int null_fd = ::open("/dev/null", O_RDONLY);
         ::dup2(null_fd, STDIN_FILENO);
         if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) {
@@ -280,6 +301,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     if (closed_pipe[1] >= 0) {
         ::close(closed_pipe[1]);
     }
+    // Read as it comes: a terminal holds only a few KiB unread.
+    std::string terminal_text;
+    std::thread terminal_reader;
+    if (terminal >= 0) {
+        terminal_reader = std::thread([&] { terminal_text = drain(terminal); });
+    }
     if (options.while_running) {
         options.while_running(pid);
     }
@@ -303,6 +330,11 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     result.err = drain(err_fd);
     ::close(out_fd);
     ::close(err_fd);
+    if (terminal_reader.joinable()) {
+        terminal_reader.join();
+        ::close(terminal);
+        result.err = std::move(terminal_text);
+    }
     return result;
 }
 
@@ -329,6 +361,10 @@ bool is_shared_file_mapping(long number, const SyscallArguments& arguments) {
 
 bool is_large_pread(long number, const SyscallArguments& arguments) {
     return number == SYS_pread64 && arguments[2] >= 65536;
+}
+
+bool is_sound_read(long number, const SyscallArguments& arguments) {
+    return is_shared_file_mapping(number, arguments) || is_large_pread(number, arguments);
 }
 
 std::optional<std::string> find_on_path(const std::string& name) {

@@ -50,6 +50,9 @@ struct RunOptions {
     // pipe whose reading end is already closed.
     std::optional<std::string> stdout_path;
     bool stdout_closed_pipe = false;
+    // Standard error: a pseudo-terminal in raw mode (no newline translation),
+    // read as the program writes it.
+    bool stderr_terminal = false;
     // Opening unnamed files (O_TMPFILE) fails with EOPNOTSUPP, as on file
     // systems without them: a seccomp filter on the program itself. The run
     // ends with status 124 where the filter cannot be installed.
@@ -77,10 +80,12 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 using SyscallArguments = std::array<std::uint64_t, 6>;
 // Whether this process may trace the programs it starts, natively run.
 bool tracing_available();
-// Stops for stop_after_syscall: a read-only shared mapping of a file, and a
-// positioned read of at least 64 KiB.
+// Stops for stop_after_syscall: a read-only shared mapping of a file, a
+// positioned read of at least 64 KiB, and either, the first the conversion
+// loops make to read sound.
 bool is_shared_file_mapping(long number, const SyscallArguments& arguments);
 bool is_large_pread(long number, const SyscallArguments& arguments);
+bool is_sound_read(long number, const SyscallArguments& arguments);
 
 // The first executable `name` on PATH, if any.
 std::optional<std::string> find_on_path(const std::string& name);
