@@ -377,9 +377,17 @@ class ManPages : public ::testing::Test {
     }
 };
 
+// What every converter's options and batches add.
+const std::vector<std::string_view> batch_messages{
+    convert_text::unknown_option,  convert_text::missing_value, convert_text::unexpected_value,
+    convert_text::wrong_jobs,      convert_text::needs_target,  convert_text::not_directory,
+    convert_text::outside_target,  convert_text::same_output,   convert_text::cannot_make_directory,
+    convert_text::not_overwritten,
+};
+
 TEST_F(ManPages, ConverterPagesListEveryMessage) {
     namespace text = convert_text;
-    const std::vector<std::string_view> shared{
+    std::vector<std::string_view> shared{
         text::wrong_filename,     text::input_extension,    text::output_extension,
         text::cannot_open_input,  text::sampling_frequency, text::bit_number,
         text::sample_number,      text::data_size,          text::not_dsf,
@@ -388,6 +396,7 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
         text::wrong_rate,         text::wrong_bits,         text::cannot_rename,
         text::lost_output,
     };
+    shared.insert(shared.end(), batch_messages.begin(), batch_messages.end());
     auto convert_messages = shared;
     convert_messages.push_back(text::convert_usage);
     expect_page_lists("dsf-dff-convert.1", convert_messages);
@@ -399,6 +408,7 @@ TEST_F(ManPages, ConverterPagesListEveryMessage) {
 TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
     namespace text = convert_text;
     namespace reverse = reverse_text;
+    expect_page_lists("dff-dsf-convert.1", batch_messages);
     expect_page_lists("dff-dsf-convert.1", {reverse::usage,
                                             text::wrong_filename,
                                             reverse::input_extension,
