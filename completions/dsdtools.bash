@@ -1,18 +1,62 @@
 # bash completion for the dsdtools programs.              -*- shell-script -*-
 #
 # Offers only the names each tool accepts, and directories to reach them:
-#   dsf-dff-convert, dsf-dff256-dummy  1st argument *.dsf or *.DSF,
-#                                      2nd argument *.dff or *.DFF
-#   dff-dsf-convert                    1st argument *.dff or *.DFF,
-#                                      2nd argument *.dsf or *.DSF
+#   dsf-dff-convert, dsf-dff256-dummy  1st name *.dsf or *.DSF,
+#                                      2nd name *.dff or *.DFF,
+#                                      with -t every name *.dsf or *.DSF
+#   dff-dsf-convert                    1st name *.dff or *.DFF,
+#                                      2nd name *.dsf or *.DSF,
+#                                      with -t every name *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
-# and --help and --version, alone, as the first argument. Extensions match
+# and --help and --version, alone, as the first argument. The converters'
+# options come before the names, directories after -t. Extensions match
 # exactly as the tools match them: a.Dsf is not offered.
 #
 # Needs nothing from the bash-completion package; it is installed under each
 # tool's name in bash-completion's completions directory, and can also be
 # sourced directly.
+
+# The converters' words before the one being completed: sets `target` (-t
+# given), `names` (names so far), `ended` (no more options) and `value` (t
+# or j when the word being completed is that option's value).
+_dsdtools_converter_words()
+{
+    local input=$1 i k word letters dashes=0
+    target=0 names=0 ended=0 value=""
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        if [[ -n $value ]]; then
+            value=""
+        elif [[ $word == -- ]] && ((dashes == 0)); then
+            dashes=1
+            ended=1
+        elif ((ended)) || [[ $word != -?* || $word == *."$input" || $word == *."${input^^}" ]]; then
+            ended=1
+            names=$((names + 1))
+        else
+            case $word in
+            --t*=*) target=1 ;;
+            --t*) target=1 value=t ;;
+            --j*=*) ;;
+            --j*) value=j ;;
+            --*) ;;
+            *)
+                letters=${word#-}
+                for ((k = 0; k < ${#letters}; k++)); do
+                    case ${letters:k:1} in
+                    t) target=1 ;;&
+                    t | j)
+                        ((k + 1 == ${#letters})) && value=${letters:k:1}
+                        break
+                        ;;
+                    esac
+                done
+                ;;
+            esac
+        fi
+    done
+}
 
 _dsdtools_complete()
 {
@@ -21,29 +65,42 @@ _dsdtools_complete()
     local ext
     COMPREPLY=()
 
+    local input="" output="" options=()
     case $tool in
-    dsf-dff-convert | dsf-dff256-dummy)
-        case $COMP_CWORD in
-        1) ext=dsf ;;
-        2) ext=dff ;;
-        *) return 0 ;;
-        esac
-        ;;
-    dff-dsf-convert)
-        case $COMP_CWORD in
-        1) ext=dff ;;
-        2) ext=dsf ;;
-        *) return 0 ;;
-        esac
-        ;;
+    dsf-dff-convert | dsf-dff256-dummy) input=dsf output=dff ;;
+    dff-dsf-convert) input=dff output=dsf ;;
     dff-rate-set-*) ext=dff ;;
     wav-rate-set) ext=wav ;;
     *) return 0 ;;
     esac
 
-    if ((COMP_CWORD == 1)) && [[ $cur == -* ]]; then
+    if [[ -n $input ]]; then
+        local target names ended value
+        _dsdtools_converter_words "$input"
+        case $value in
+        t)
+            mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+            return 0
+            ;;
+        j) return 0 ;;
+        esac
+        ((ended)) || options=(--target-directory --parents --no-clobber --quiet --jobs)
+        if ((target)); then
+            ext=$input
+        else
+            case $names in
+            0) ext=$input ;;
+            1) ext=$output ;;
+            *) return 0 ;;
+            esac
+        fi
+    fi
+    if ((COMP_CWORD == 1)); then
+        options+=(--help --version)
+    fi
+    if [[ $cur == -* ]]; then
         local option
-        for option in --help --version; do
+        for option in "${options[@]}"; do
             [[ $option == "$cur"* ]] && COMPREPLY+=("$option")
         done
     fi

@@ -1,11 +1,14 @@
 # fish completion for the dsdtools programs: the same offers as the bash one.
-#   dsf-dff-convert, dsf-dff256-dummy  1st argument *.dsf or *.DSF,
-#                                      2nd argument *.dff or *.DFF
-#   dff-dsf-convert                    1st argument *.dff or *.DFF,
-#                                      2nd argument *.dsf or *.DSF
+#   dsf-dff-convert, dsf-dff256-dummy  1st name *.dsf or *.DSF,
+#                                      2nd name *.dff or *.DFF,
+#                                      with -t every name *.dsf or *.DSF
+#   dff-dsf-convert                    1st name *.dff or *.DFF,
+#                                      2nd name *.dsf or *.DSF,
+#                                      with -t every name *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
-# and --help and --version as the first argument; directories always.
+# and --help and --version as the first argument; directories always. The
+# converters' options come before the names, directories after -t.
 # Installed under each tool's name, so fish loads it for whichever comes first.
 
 # The names under the token being completed: directories, and regular files
@@ -28,18 +31,80 @@ function __dsdtools_argument_count
     math (count $words) - 1
 end
 
-for tool in dsf-dff-convert dsf-dff256-dummy
-    complete -c $tool -f
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l version -d 'print the version and exit'
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -a '(__dsdtools_files dsf DSF)'
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 1' -a '(__dsdtools_files dff DFF)'
+# The directories for the value of -t; fish puts back a "--name=" in front.
+function __dsdtools_directories
+    __fish_complete_directories (commandline -ct | string replace -r -- '^--[^=]*=' '')
 end
-complete -c dff-dsf-convert -f
-complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'
-complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -l version -d 'print the version and exit'
-complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -a '(__dsdtools_files dff DFF)'
-complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 1' -a '(__dsdtools_files dsf DSF)'
+
+# What a converter takes at the token being completed, from the tokens
+# before it: "options" (options and the first name), "input", "output",
+# "value" (of -t or -j) or "none".
+function __dsdtools_converter_next -a input
+    set -l words (commandline -opc)
+    set -e words[1]
+    set -l target 0
+    set -l names 0
+    set -l ended 0
+    set -l dashes 0
+    set -l value 0
+    for word in $words
+        if test $value -eq 1
+            set value 0
+        else if string match -q -- -- $word; and test $dashes -eq 0
+            set dashes 1
+            set ended 1
+        else if test $ended -eq 1; or not string match -qr -- '^-.' $word; or string match -qr -- "\.($input|"(string upper $input)')$' $word
+            set ended 1
+            set names (math $names + 1)
+        else if string match -qr -- '^--t[^=]*=' $word
+            set target 1
+        else if string match -qr -- '^--t' $word
+            set target 1
+            set value 1
+        else if string match -qr -- '^--j[^=]*$' $word
+            set value 1
+        else if not string match -q -- '--*' $word
+            # Bundled letters: -t or -j takes the rest, or the next token.
+            set -l bundle (string match -r -- '^-[^tj]*([tj])(.*)$' $word)
+            if test -n "$bundle[1]"
+                test "$bundle[2]" = t; and set target 1
+                test -z "$bundle[3]"; and set value 1
+            end
+        end
+    end
+    if test $value -eq 1
+        echo value
+    else if test $target -eq 1
+        test $ended -eq 1; and echo input; or echo options
+    else if test $names -eq 0
+        echo options
+    else if test $names -eq 1
+        echo output
+    else
+        echo none
+    end
+end
+
+function __dsdtools_converter_completes -a input output
+    set -l tool $argv[3]
+    set -l first 'test (__dsdtools_argument_count) -eq 0'
+    set -l options "contains -- (__dsdtools_converter_next $input) options value"
+    complete -c $tool -f
+    complete -c $tool -n $first -l help -d 'print the help and exit'
+    complete -c $tool -n $first -l version -d 'print the version and exit'
+    complete -c $tool -n $options -s t -l target-directory -x -a '(__dsdtools_directories)' -d 'put each output into this directory'
+    complete -c $tool -n $options -l parents -d 'with -t: keep the input\'s path'
+    complete -c $tool -n $options -s n -l no-clobber -d 'never replace an existing output'
+    complete -c $tool -n $options -s q -l quiet -d 'print no header lines'
+    complete -c $tool -n $options -s j -l jobs -x -d 'with -t: conversions at once'
+    complete -c $tool -n "contains -- (__dsdtools_converter_next $input) options input" -a "(__dsdtools_files $input "(string upper $input)")"
+    complete -c $tool -n "test (__dsdtools_converter_next $input) = output" -a "(__dsdtools_files $output "(string upper $output)")"
+end
+
+for tool in dsf-dff-convert dsf-dff256-dummy
+    __dsdtools_converter_completes dsf dff $tool
+end
+__dsdtools_converter_completes dff dsf dff-dsf-convert
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 wav-rate-set
     complete -c $tool -f
     complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'

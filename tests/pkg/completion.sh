@@ -42,6 +42,7 @@ expect() {
     fi
 }
 
+batch_options=(--target-directory --parents --no-clobber --quiet --jobs)
 for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect $tool "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
     expect $tool a :: a.dsf
@@ -50,9 +51,23 @@ for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect $tool a.dsf "" :: d.dff e.DFF dir.dsf sub
     expect $tool a.dsf sub/ :: sub/out.dff
     expect $tool a.dsf d.dff "" ::
-    expect $tool -- :: --help --version
+    expect $tool -- :: --help --version "${batch_options[@]}"
     expect $tool --v :: --version
     expect $tool a.dsf -- ::
+    # Options before the names; with -t every name is an input.
+    expect $tool -n -- :: "${batch_options[@]}"
+    expect $tool -q --p :: --parents
+    expect $tool -n "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool -nq a.dsf "" :: d.dff e.DFF dir.dsf sub
+    expect $tool -t "" :: dir.dsf sub
+    expect $tool -nqt "" :: dir.dsf sub
+    expect $tool --target-directory d :: dir.dsf
+    expect $tool -j "" ::
+    expect $tool -t sub a.dsf b.DSF "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool --target-directory=sub -j 2 a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool -tsub -- a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool -t sub a.dsf -- ::
+    expect $tool -- "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
 done
 expect dff-dsf-convert "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-convert d :: d.dff dir.dsf
@@ -60,7 +75,8 @@ expect dff-dsf-convert sub/ :: sub/out.dff
 expect dff-dsf-convert d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
 expect dff-dsf-convert d.dff sub/ :: sub/in.dsf
 expect dff-dsf-convert d.dff a.dsf "" ::
-expect dff-dsf-convert -- :: --help --version
+expect dff-dsf-convert -- :: --help --version "${batch_options[@]}"
+expect dff-dsf-convert -t sub d.dff "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-convert d.dff -- ::
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect $tool "" :: d.dff e.DFF dir.dsf sub

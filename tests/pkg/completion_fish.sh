@@ -34,6 +34,7 @@ expect() {
     fi
 }
 
+batch_options=(--target-directory --parents --no-clobber --quiet --jobs)
 for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect "$tool " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
     expect "$tool a" :: a.dsf
@@ -41,13 +42,24 @@ for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect "$tool a.dsf " :: d.dff e.DFF dir.dsf/ sub/
     expect "$tool a.dsf sub/" :: sub/out.dff
     expect "$tool a.dsf d.dff " ::
-    expect "$tool --" :: --help --version
+    expect "$tool --" :: --help --version "${batch_options[@]}"
     expect "$tool a.dsf --" ::
+    expect "$tool -n --" :: "${batch_options[@]}"
+    expect "$tool -nq a.dsf " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool -t " :: dir.dsf/ sub/
+    expect "$tool -nqt d" :: dir.dsf/
+    expect "$tool --target-directory=s" :: --target-directory=sub/
+    expect "$tool -j " ::
+    expect "$tool -t sub a.dsf b.DSF " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+    expect "$tool --target-directory=sub -j 2 a.dsf " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+    expect "$tool -t sub a.dsf --" ::
+    expect "$tool -- " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
 done
 expect "dff-dsf-convert " :: d.dff e.DFF dir.dsf/ sub/
 expect "dff-dsf-convert sub/" :: sub/out.dff
 expect "dff-dsf-convert d.dff " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
 expect "dff-dsf-convert d.dff a.dsf " ::
+expect "dff-dsf-convert -t sub d.dff " :: d.dff e.DFF dir.dsf/ sub/
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect "$tool " :: d.dff e.DFF dir.dsf/ sub/
     expect "$tool d.dff e.DFF " :: d.dff e.DFF dir.dsf/ sub/

@@ -22,9 +22,15 @@ compadd() {
     for word in "$@"; do [[ $word == $PREFIX* ]] && offers+=("$word"); done
 }
 _files() {
-    [[ $1 == -g ]] || { print "unexpected _files $*"; return 1; }
     setopt localoptions nullglob
     local found
+    if [[ $1 == -/ ]]; then
+        found=(${~PREFIX}*(N-/))
+        offers+=($found)
+        ((${#found} > 0))
+        return
+    fi
+    [[ $1 == -g ]] || { print "unexpected _files $*"; return 1; }
     found=(${~PREFIX}*(N-/) ${~PREFIX}${~2})
     offers+=($found)
     ((${#found} > 0))
@@ -41,6 +47,7 @@ expect() {
     shift
     expected=("$@")
     local CURRENT=$((${#words} + 1)) PREFIX=${words[-1]}
+    words=($service $words)
     offers=()
     _dsdtools
     local got=${(j:|:)${(o)offers}} want=${(j:|:)${(o)expected}}
@@ -50,6 +57,7 @@ expect() {
     fi
 }
 
+batch_options=(--target-directory --parents --no-clobber --quiet --jobs)
 for option in case_glob no_case_glob; do
     setopt $option
     for tool in dsf-dff-convert dsf-dff256-dummy; do
@@ -59,8 +67,17 @@ for option in case_glob no_case_glob; do
         expect $tool a.dsf "" :: d.dff e.DFF dir.dsf sub
         expect $tool a.dsf sub/ :: sub/out.dff
         expect $tool a.dsf d.dff "" ::
-        expect $tool -- :: --help --version
+        expect $tool -- :: --help --version $batch_options
         expect $tool a.dsf -- ::
+        expect $tool -n -- :: $batch_options
+        expect $tool -nq a.dsf "" :: d.dff e.DFF dir.dsf sub
+        expect $tool -t "" :: dir.dsf sub
+        expect $tool -nqt d :: dir.dsf
+        expect $tool -j "" ::
+        expect $tool -t sub a.dsf b.DSF "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+        expect $tool --target-directory=sub -j 2 a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+        expect $tool -t sub a.dsf -- ::
+        expect $tool -- "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
     done
     expect dff-dsf-convert "" :: d.dff e.DFF dir.dsf sub
     expect dff-dsf-convert sub/ :: sub/out.dff
