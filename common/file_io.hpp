@@ -84,10 +84,12 @@ class StagedOutput {
 
     // Refuses (nullopt) when the final name is a directory, a non-regular
     // file, a dangling or looping link, an existing file the user may not
-    // write, or the file `input` (the same file through any name).
+    // write, or the file `input` (the same file through any name). With
+    // Existing::keep whatever has the final name is never looked into:
+    // commit() then reports Commit::exists.
     static std::optional<StagedOutput> create(const std::string& final_name,
                                               std::optional<FileIdentity> input = {},
-                                              Existing existing = Existing::replace);
+                                              Existing at_name = Existing::replace);
 
     StagedOutput(StagedOutput&& other) noexcept;
     StagedOutput& operator=(StagedOutput&&) = delete;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <system_error>
@@ -36,7 +37,7 @@ std::string duration(double seconds) {
     if (!(seconds >= 0) || seconds >= 100.0 * 3600) {
         return "--:--";
     }
-    const auto whole = static_cast<unsigned long>(seconds + 0.5);
+    const auto whole = static_cast<unsigned long>(std::lround(seconds));
     char text[32];
     if (whole >= 3600) {
         std::snprintf(text, sizeof text, "%lu:%02lu:%02lu", whole / 3600, whole / 60 % 60,
