@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -154,6 +156,22 @@ TEST_F(Batch, EachFailureIsReportedAndTheOthersConvert) {
     r = run({"-q", "-t", "out", "in/a.dsf", "in/b.DSF"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
+}
+
+// Lost header lines are reported once for the whole batch; the files are
+// still converted and the status is 0.
+TEST_F(Batch, ClosedStandardOutputCostsOnlyTheHeaderLines) {
+    const Bytes dsf = make(5000);
+    put("a.dsf", dsf);
+    put("b.dsf", dsf);
+    fs::create_directory(dir / "out");
+    RunOptions closed;
+    closed.stdout_closed_pipe = true;
+    const auto r = run({"-j", "2", "-t", "out", "a.dsf", "b.dsf"}, closed);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, std::string(" cannot write standard output : ") + std::strerror(EPIPE) + "\n");
+    EXPECT_EQ(read_file(dir / "out/a.dff"), expected_dff(dsf, 2822400));
+    EXPECT_EQ(read_file(dir / "out/b.dff"), expected_dff(dsf, 2822400));
 }
 
 TEST_F(Batch, ParentsBuildTheInputsTreeBelowTheTarget) {
