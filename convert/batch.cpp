@@ -14,7 +14,6 @@
 
 #include "driver.hpp"
 #include "file_io.hpp"
-#include "file_name.hpp"
 #include "message_format.hpp"
 #include "messages.hpp"
 
@@ -45,17 +44,9 @@ std::vector<BatchJob> plan_jobs(const Direction& direction, const ConverterComma
     for (const auto& input : command.names) {
         BatchJob job;
         job.file.input = input;
-        switch (check_file_name(input, direction.input.lower, direction.input.upper)) {
-            case NameCheck::no_dot:
-                job.refusal = Refusal{text::wrong_filename, input};
-                break;
-            case NameCheck::wrong_extension:
-                job.refusal = Refusal{direction.input.wrong_extension, input};
-                break;
-            case NameCheck::ok:
-                break;
-        }
-        if (!job.refusal) {
+        if (const auto refusal = name_refusal(input, direction.input)) {
+            job.refusal = Refusal{*refusal, input};
+        } else {
             auto name = target_name(command.target, input, direction.output.lower, command.parents);
             if (!name) {
                 job.refusal = Refusal{text::outside_target, input};

@@ -42,27 +42,15 @@ int run_single(const Direction& direction, const MakeConversion& make,
     FileJob job{names[0], {}, {}};
     Console console;
     FileReport report(console, job.input, FileReport::Mode::single, command.quiet);
-    switch (check_file_name(job.input, direction.input.lower, direction.input.upper)) {
-        case NameCheck::no_dot:
-            report.message(Stream::out, text::wrong_filename, job.input);
-            return failure;
-        case NameCheck::wrong_extension:
-            report.message(Stream::out, direction.input.wrong_extension, job.input);
-            return failure;
-        case NameCheck::ok:
-            break;
+    if (const auto refusal = name_refusal(job.input, direction.input)) {
+        report.message(Stream::out, *refusal, job.input);
+        return failure;
     }
     if (names.size() == 2) {
         job.output = names[1];
-        switch (check_file_name(job.output, direction.output.lower, direction.output.upper)) {
-            case NameCheck::no_dot:
-                report.message(Stream::out, text::wrong_filename, job.output);
-                return failure;
-            case NameCheck::wrong_extension:
-                report.message(Stream::out, direction.output.wrong_extension, job.output);
-                return failure;
-            case NameCheck::ok:
-                break;
+        if (const auto refusal = name_refusal(job.output, direction.output)) {
+            report.message(Stream::out, *refusal, job.output);
+            return failure;
         }
     } else {
         job.output = *file_stem_with_dot(job.input) + std::string(direction.output.lower);
@@ -82,6 +70,18 @@ int run_single(const Direction& direction, const MakeConversion& make,
 }
 
 }  // namespace
+
+std::optional<std::string_view> name_refusal(std::string_view name, const FileKind& kind) {
+    switch (check_file_name(name, kind.lower, kind.upper)) {
+        case NameCheck::no_dot:
+            return text::wrong_filename;
+        case NameCheck::wrong_extension:
+            return kind.wrong_extension;
+        case NameCheck::ok:
+            break;
+    }
+    return std::nullopt;
+}
 
 void prepare_process() {
     static std::once_flag once;

@@ -2,7 +2,9 @@
 // batch.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversion.hpp"
@@ -27,6 +29,10 @@ struct FileSettings {
 // gives it its name; everything said goes to `report`.
 Outcome convert_file(const FileJob& job, Conversion& conversion, FileReport& report,
                      ProgressCounter& progress, const FileSettings& settings);
+
+// The message a name of `kind` is refused with, before anything is opened:
+// the wrong-filename one or the kind's wrong-extension one.
+std::optional<std::string_view> name_refusal(std::string_view name, const FileKind& kind);
 
 // What the process needs before the first file is opened, done once.
 void prepare_process();
