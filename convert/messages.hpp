@@ -78,7 +78,7 @@ inline constexpr std::string_view options_help =
     "                              under the input's base name with the output's\n"
     "                              extension\n"
     "      --parents               with -t: the output keeps the input's path below\n"
-    "                              DIR (a/b/t.dsf gives DIR/a/b/t.dff), making the\n"
+    "                              DIR, as cp --parents does, making the\n"
     "                              directories it needs\n"
     "  -n, --no-clobber            never replace a file or link that has the output's\n"
     "                              name: that input is skipped, with a line on\n"
