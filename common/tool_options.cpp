@@ -46,7 +46,7 @@ std::string help_text(std::string_view usage, const char* program, std::string_v
         "Options, each alone on the command line:\n"
         "  -h, --help     print this help and exit\n"
         "  -V, --version  print the name and version and exit\n"
-        "  --             ends the options: every argument after it is a file name\n"
+        "After --, every argument is a file name, even one that starts with -.\n"
         "\n"
         "See ";
     text += tool_name;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,43 @@ TEST(ToolOptions, HelpStartsWithTheUsageTextAndSaysMore) {
         const auto error = run_in(dir, tool, {}, tool.name);
         EXPECT_EQ(error.status, tool.title == rewriter_title ? 255 : 1);
         EXPECT_EQ(error.out, usage_of(tool, tool.name));
+        EXPECT_TRUE(dir.entries().empty());
+    }
+}
+
+// Every line of the help fits an 80-column terminal, and every option it
+// lists as standing alone works alone.
+TEST(ToolOptions, HelpFitsIn80ColumnsAndItsLoneOptionsWorkAlone) {
+    for (const auto& tool : all_tools()) {
+        TempDir dir;
+        const auto r = run_in(dir, tool, {"--help"}, tool.name);
+        ASSERT_EQ(r.status, 0) << tool.name;
+        std::istringstream lines(r.out);
+        bool in_lone_options = false;
+        int lone_options = 0;
+        for (std::string line; std::getline(lines, line);) {
+            const auto columns = std::count_if(line.begin(), line.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            });
+            EXPECT_LE(columns, 80) << tool.name << ": " << line;
+            if (line.ends_with("each alone on the command line:")) {
+                in_lone_options = true;
+                continue;
+            }
+            // "  -h, --help     what it does"
+            in_lone_options = in_lone_options && line.starts_with("  -");
+            if (!in_lone_options) {
+                continue;
+            }
+            std::istringstream words(line.substr(0, line.find("  ", 2)));
+            for (std::string option; std::getline(words >> std::ws, option, ',');) {
+                ++lone_options;
+                const auto alone = run_in(dir, tool, {option}, tool.name);
+                EXPECT_EQ(alone.status, 0) << tool.name << " " << option << ": " << alone.out;
+                EXPECT_NE(alone.out, "") << tool.name << " " << option;
+            }
+        }
+        EXPECT_GE(lone_options, 4) << tool.name << " lists no lone options:\n" << r.out;
         EXPECT_TRUE(dir.entries().empty());
     }
 }
