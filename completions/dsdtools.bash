@@ -7,8 +7,10 @@
 #                                      2nd argument *.dsf or *.DSF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
-# and --help and --version, alone, as the first argument. Extensions match
-# exactly as the tools match them: a.Dsf is not offered.
+# and --help and --version, alone, as the first argument. The first "--" ends
+# the options and is not an argument: the words after it count as they would
+# without it. Extensions match exactly as the tools match them: a.Dsf is not
+# offered.
 #
 # Needs nothing from the bash-completion package; it is installed under each
 # tool's name in bash-completion's completions directory, and can also be
@@ -21,18 +23,29 @@ _dsdtools_complete()
     local ext
     COMPREPLY=()
 
+    # The argument being completed is the tool's argument number `index`
+    # (from 0), the first "--" before it left out.
+    local index=0 ended=0 i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        if ((!ended)) && [[ ${COMP_WORDS[i]} == -- ]]; then
+            ended=1
+        else
+            index=$((index + 1))
+        fi
+    done
+
     case $tool in
     dsf-dff-convert | dsf-dff256-dummy)
-        case $COMP_CWORD in
-        1) ext=dsf ;;
-        2) ext=dff ;;
+        case $index in
+        0) ext=dsf ;;
+        1) ext=dff ;;
         *) return 0 ;;
         esac
         ;;
     dff-dsf-convert)
-        case $COMP_CWORD in
-        1) ext=dff ;;
-        2) ext=dsf ;;
+        case $index in
+        0) ext=dff ;;
+        1) ext=dsf ;;
         *) return 0 ;;
         esac
         ;;
