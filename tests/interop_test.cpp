@@ -84,11 +84,12 @@ std::uint64_t frames(const Case& c) {
 }
 
 // 1- and 8-bit inputs at each of the usual rates; sample counts that are
-// and aren't multiples of 8 and of a block; tags of odd and even length.
+// and aren't multiples of 8 and of a block; tags of odd and even length, one
+// with a title beyond ASCII.
 const Case cases[] = {
     {"dsd64_1bit", 2822400, 1, 100005, "", false},
     {"dsd64_8bit_tagged", 2822400, 8, 70001, "Track one", false},
-    {"dsd128_1bit_tagged", 5644800, 1, 200003, "Zweiter Titel", false},
+    {"dsd128_1bit_tagged", 5644800, 1, 200003, "Zwölfter Titel: 交響曲", false},
     {"dsd256_1bit", 11289600, 1, 400000, "", false},
     {"dsd256_8bit", 11289600, 8, 300007, "", false},
     {"dummy256_tagged", 2822400, 1, 90001, "Dummy", true},
@@ -205,6 +206,7 @@ TEST_F(Interop, MutagenReadsEveryDffAndItsTitle) {
     }
     const std::string script =
         "import sys, mutagen\n"
+        "sys.stdout.reconfigure(encoding='utf-8')\n"
         "for name in sys.argv[1:]:\n"
         "    f = mutagen.File(name)\n"
         "    title = f.tags['TIT2'].text[0] if f.tags is not None and 'TIT2' in f.tags else '-'\n"

@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <numbers>
 #include <span>
+#include <string>
 
 #include "byte_order.hpp"
 
@@ -165,21 +167,96 @@ bool write_dsf(const DsfSpec& spec, std::ostream& out) {
            out.flush();
 }
 
-std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
-                                         std::optional<std::size_t> total_length, bool footer) {
-    const bool has_footer = footer && major == 4;
-    // One TIT2 frame: 10-byte frame header, encoding byte, the text.
-    // Sized once: GCC 12 for s390x takes an insert after a push_back here
-    // for an overflow.
-    std::vector<std::uint8_t> body(11 + title.size());
-    std::copy_n("TIT2", 4, body.begin());
-    body[10] = major == 4 ? 3 : 0;  // UTF-8 in 2.4, Latin-1 in 2.3
-    std::copy(title.begin(), title.end(), body.begin() + 11);
-    const auto frame_size = static_cast<std::uint32_t>(body.size() - 10);
-    if (major == 4) {
-        store_syncsafe(std::span(body).subspan(4, 4), frame_size);
+std::optional<std::u32string> decode_utf8(const std::string& text) {
+    std::u32string decoded;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || i + length > text.size()) {
+            return std::nullopt;
+        }
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return std::nullopt;
+            }
+            code = code << 6 | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        constexpr std::array<char32_t, 5> least{0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || (code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
+            return std::nullopt;
+        }
+        decoded += code;
+        i += length;
+    }
+    return decoded;
+}
+
+namespace {
+
+// A text frame's data: its encoding byte, then the text. ID3v2.4 takes the
+// UTF-8 as it is; ID3v2.3 knows only Latin-1 and UTF-16, so text beyond
+// ASCII goes as UTF-16 with a byte-order mark, which every reader decodes to
+// the same characters. Text that is not UTF-8 goes as its bytes, Latin-1.
+std::vector<std::uint8_t> text_data(const std::string& text, int major) {
+    std::vector<std::uint8_t> data;
+    const auto decoded = decode_utf8(text);
+    const bool ascii = std::ranges::all_of(text, [](char c) { return (c & 0x80) == 0; });
+    if (major == 4 && decoded) {
+        data.push_back(3);
+    } else if (ascii || !decoded) {
+        data.push_back(0);
     } else {
-        store_be32(std::span(body).subspan(4, 4), frame_size);
+        data = {1, 0xFF, 0xFE};
+        const auto put = [&](char32_t unit) {
+            data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+            data.push_back(static_cast<std::uint8_t>(unit >> 8));
+        };
+        for (const char32_t code : *decoded) {
+            if (code < 0x10000) {
+                put(code);
+            } else {
+                put(0xD800 + ((code - 0x10000) >> 10));
+                put(0xDC00 + ((code - 0x10000) & 0x3FF));
+            }
+        }
+        return data;
+    }
+    data.insert(data.end(), text.begin(), text.end());
+    return data;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
+                                         std::optional<std::size_t> total_length, bool footer,
+                                         const std::string& artist) {
+    const bool has_footer = footer && major == 4;
+    // The frames: a 10-byte frame header each, then its data.
+    std::vector<std::uint8_t> body;
+    const auto add_frame = [&](const char* id, const std::string& text) {
+        const auto data = text_data(text, major);
+        std::array<std::uint8_t, 10> frame_header{};
+        std::copy_n(id, 4, frame_header.begin());
+        const auto size = static_cast<std::uint32_t>(data.size());
+        if (major == 4) {
+            store_syncsafe(std::span(frame_header).subspan(4, 4), size);
+        } else {
+            store_be32(std::span(frame_header).subspan(4, 4), size);
+        }
+        // Sized once: GCC 12 for s390x takes an insert after a push_back
+        // here for an overflow.
+        const std::size_t at = body.size();
+        body.resize(at + frame_header.size() + data.size());
+        std::copy(frame_header.begin(), frame_header.end(),
+                  body.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy(data.begin(), data.end(), body.begin() + static_cast<std::ptrdiff_t>(at + 10));
+    };
+    add_frame("TIT2", title);
+    if (!artist.empty()) {
+        add_frame("TPE1", artist);
     }
     const std::size_t fixed = 10 + (has_footer ? 10 : 0);
     if (total_length && *total_length > fixed + body.size()) {
