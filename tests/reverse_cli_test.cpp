@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <span>
 
+#include "byte_order.hpp"
 #include "dff_builder.hpp"
 #include "dsf_expect.hpp"
 #include "dsf_generator.hpp"
@@ -328,6 +331,44 @@ TEST_F(Reverse, RoundTripGivesTheSameDsf) {
             EXPECT_EQ(read_file(dir / "c.dsf"), dsf);
         }
     }
+}
+
+// A DSF laid out otherwise comes back as the same sound in that layout: an
+// 8-bit file 1-bit, non-zero fill and blocks past the samples dropped.
+TEST_F(Reverse, RoundTripOfOtherLayoutsGivesTheSameSound) {
+    gen::DsfSpec spec;
+    spec.sample_count = 3 * 32768 + 800;  // 100 bytes in each last block
+    spec.id3_tag = gen::make_id3v2_tag("Title", 3, 64);
+    const Bytes expected = gen::make_dsf(spec);
+    const auto round_trip = [&](const Bytes& dsf) {
+        write_file(dir / "a.dsf", dsf);
+        const auto there = run({"a.dsf", "b.dff"}, {}, forward);
+        EXPECT_EQ(there.status, 0) << there.err;
+        const auto back = run({"b.dff", "c.dsf"});
+        EXPECT_EQ(back.status, 0) << back.err;
+        return read_file(dir / "c.dsf");
+    };
+    auto eight_bit = spec;
+    eight_bit.bits_per_sample = 8;
+    EXPECT_EQ(round_trip(gen::make_dsf(eight_bit)), expected);
+
+    const std::size_t last_pair = 92 + 3 * 8192;
+    Bytes filled = expected;
+    for (const std::size_t block : {last_pair, last_pair + 4096}) {
+        std::fill(filled.begin() + static_cast<std::ptrdiff_t>(block + 100),
+                  filled.begin() + static_cast<std::ptrdiff_t>(block + 4096), 0xA5);
+    }
+    EXPECT_EQ(round_trip(filled), expected);
+
+    // One more block pair in the data chunk, the sizes and the tag's
+    // pointer moved to match.
+    Bytes extra = expected;
+    extra.insert(extra.begin() + static_cast<std::ptrdiff_t>(last_pair + 8192), 8192, 0x5A);
+    for (const std::size_t field : {12, 20, 84}) {
+        store_le64(std::span(extra).subspan(field, 8),
+                   load_le64(std::span<const std::uint8_t>(extra).subspan(field, 8)) + 8192);
+    }
+    EXPECT_EQ(round_trip(extra), expected);
 }
 
 // Sound past 4 GiB: every size field needs all 64 bits. The input is
