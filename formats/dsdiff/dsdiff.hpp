@@ -19,7 +19,11 @@
 //                  most significant bit
 //     "DST " size  compressed sound, instead of "DSD "
 //     "ID3 " size  an ID3v2 tag
-//     others ("DIIN", "COMT", "MANF", ...) skipped
+//     "DIIN" size  edited master information, local chunks inside:
+//       "DIAR" size  count (u32), then the artist's text
+//       "DITI" size  count (u32), then the title's text
+//       others ("EMID", "MARK", ...) skipped
+//     others ("COMT", "MANF", ...) skipped
 //
 // The 130-byte header the converters write (offsets of the fields they set):
 //   0   "FRM8"  form size (file size less 12)  "DSD "
@@ -36,6 +40,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
@@ -92,13 +97,36 @@ struct DffWalk {
     std::optional<ChunkId> compression;
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
-    std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+    std::optional<DffChunkSpan> id3;   // the first "ID3 " chunk
+    std::optional<DffChunkSpan> diin;  // the first "DIIN" chunk
 
     // DST in the properties or as the sound chunk.
     bool compressed() const { return compression.has_value() || sound_is_dst; }
 };
 
 DffWalk walk_dff(const ByteSource& source);
+
+// Texts longer than this are left out: a title, not a payload.
+inline constexpr std::uint32_t dff_max_text_length = 1 << 16;
+
+// What a "DIIN" chunk says. Texts are the bytes the file holds, as many as
+// their count says (writers differ on whether a chunk's size counts its pad
+// byte; the count does not): meant to be ASCII, in practice ISO-8859-1 or
+// UTF-8. The first of each kind counts.
+struct DffDiin {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one; what was read before it is kept.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    std::optional<std::string> artist;  // "DIAR"
+    std::optional<std::string> title;   // "DITI"
+};
+
+// Reads the "DIIN" chunk whose data is `diin`.
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin);
 
 enum class DffFinding { found, not_dff, dst_compressed, unreadable };
 

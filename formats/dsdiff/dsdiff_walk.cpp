@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <string>
+#include <utility>
 
 #include "byte_order.hpp"
 #include "chunk_id.hpp"
@@ -32,6 +34,16 @@ class Walker {
             walk_form();
         }
         return result_;
+    }
+
+    DffDiin read_diin(const DffChunkSpan& span) {
+        DffDiin diin;
+        walk_diin(span.offset, span.offset + span.size, diin);
+        diin.error = result_.error;
+        diin.error_id = result_.error_id;
+        diin.error_offset = result_.error_offset;
+        diin.error_size = result_.error_size;
+        return diin;
     }
 
   private:
@@ -150,6 +162,8 @@ class Walker {
                 result_.sound_is_dst = has_id(chunk.id, "DST ");
             } else if (has_id(chunk.id, "ID3 ") && !result_.id3) {
                 result_.id3 = DffChunkSpan{chunk.body, chunk.size};
+            } else if (has_id(chunk.id, "DIIN") && !result_.diin) {
+                result_.diin = DffChunkSpan{chunk.body, chunk.size};
             }
             pos = chunk.next;
         }
@@ -217,6 +231,46 @@ class Walker {
         return true;
     }
 
+    // The local chunks of a "DIIN" chunk occupy [begin, end).
+    void walk_diin(std::uint64_t begin, std::uint64_t end, DffDiin& diin) {
+        for (std::uint64_t pos = begin; pos < end;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, end, chunk)) {
+                return;
+            }
+            const bool artist = has_id(chunk.id, "DIAR");
+            if (artist || has_id(chunk.id, "DITI")) {
+                auto& text = artist ? diin.artist : diin.title;
+                if (!text && !read_text(chunk, text)) {
+                    return;
+                }
+            }
+            pos = chunk.next;
+        }
+    }
+
+    // A count (u32) and that many bytes of text.
+    bool read_text(const ChunkHeader& chunk, std::optional<std::string>& text) {
+        std::array<std::uint8_t, 4> count_bytes{};
+        if (!at_least(chunk, count_bytes.size()) || !read(chunk.body, count_bytes)) {
+            return false;
+        }
+        const std::uint32_t count = load_be32(count_bytes);
+        if (!at_least(chunk, 4 + std::uint64_t{count})) {
+            return false;
+        }
+        if (count > dff_max_text_length) {
+            return true;
+        }
+        std::string bytes(count, '\0');
+        if (!read(chunk.body + 4,
+                  std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), count))) {
+            return false;
+        }
+        text = std::move(bytes);
+        return true;
+    }
+
     const ByteSource& source_;
     DffWalk result_;
     std::uint64_t form_end_ = 0;
@@ -230,6 +284,10 @@ DffRateField finding(DffFinding f) {
 
 DffWalk walk_dff(const ByteSource& source) {
     return Walker(source).run();
+}
+
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin) {
+    return Walker(source).read_diin(diin);
 }
 
 DffRateField locate_dff_rate_field(const ByteSource& source) {
