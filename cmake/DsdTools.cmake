@@ -7,6 +7,7 @@ set(DSD_TOOLS
   dsf-dff-convert
   dsf-dff256-dummy
   dff-dsf-convert
+  dff-dst-decode
   wav-rate-set
   dff-rate-set-64
   dff-rate-set-128
@@ -16,6 +17,7 @@ set(DSD_TOOLS
 set(DSD_PAGE_dsf-dff-convert dsf-dff-convert)
 set(DSD_PAGE_dsf-dff256-dummy dsf-dff256-dummy)
 set(DSD_PAGE_dff-dsf-convert dff-dsf-convert)
+set(DSD_PAGE_dff-dst-decode dff-dst-decode)
 set(DSD_PAGE_wav-rate-set wav-rate-set)
 set(DSD_PAGE_dff-rate-set-64 dff-rate-set-64)
 set(DSD_PAGE_dff-rate-set-128 dff-rate-set-64)

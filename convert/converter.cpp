@@ -127,6 +127,7 @@ struct Direction {
     const char* name;        // the program's name, for --version
     FileKind input;
     FileKind output;
+    bool output_optional = true;  // made from the input's name when not given
 };
 
 int run_converter(int argc, char** argv, const Direction& direction, Conversion& conversion) {
@@ -141,7 +142,7 @@ int run_converter(int argc, char** argv, const Direction& direction, Conversion&
             break;
     }
     const auto& names = line.names;
-    if (names.size() != 1 && names.size() != 2) {
+    if (names.size() != 2 && (names.size() != 1 || !direction.output_optional)) {
         print_message(stdout, direction.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
@@ -481,7 +482,8 @@ int run_dst_decode(int argc, char** argv, const char* name) {
                           decode::about,
                           name,
                           {"dff", "DFF", reverse::input_extension},
-                          {"dff", "DFF", text::output_extension}},
+                          {"dff", "DFF", text::output_extension},
+                          false},
                          conversion);
 }
 
