@@ -5,6 +5,7 @@
 #                                      2nd argument *.dff or *.DFF
 #   dff-dsf-convert                    1st argument *.dff or *.DFF,
 #                                      2nd argument *.dsf or *.DSF
+#   dff-dst-decode                     1st and 2nd argument *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 # and --help and --version, alone, as the first argument. Extensions match
@@ -33,6 +34,12 @@ _dsdtools_complete()
         case $COMP_CWORD in
         1) ext=dff ;;
         2) ext=dsf ;;
+        *) return 0 ;;
+        esac
+        ;;
+    dff-dst-decode)
+        case $COMP_CWORD in
+        1 | 2) ext=dff ;;
         *) return 0 ;;
         esac
         ;;
@@ -74,6 +81,6 @@ _dsdtools_complete()
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set
