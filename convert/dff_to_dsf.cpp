@@ -9,7 +9,6 @@
 #include "chunk_id.hpp"
 #include "file_io.hpp"
 #include "interleave.hpp"
-#include "mapped_input.hpp"
 
 namespace dsd {
 namespace {
@@ -67,10 +66,9 @@ DsfPlan refused(DsfPlan plan, DsfPlanError error) {
     return plan;
 }
 
-// Sound frames moved per view and per write: whole groups of one block per
+// Sound frames moved per read and per write: whole groups of one block per
 // channel, 256 KiB at most, as the forward conversion moves them.
 constexpr std::size_t step_bytes = 64 * dsf_block_size;
-static_assert(step_bytes <= MappedInput::max_view);
 
 using Step = std::array<std::uint8_t, step_bytes>;
 
@@ -134,42 +132,39 @@ DsfPlan plan_dsf(const ByteSource& source) {
     return plan;
 }
 
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access) {
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan) {
     if (!write_full(out, make_dsf_header(plan.layout))) {
         return write_failure(out);
     }
-    const auto buffer = std::make_unique<Step>();
-    const std::span<std::uint8_t> out_buffer(*buffer);
+    const auto in_step = std::make_unique<Step>();
+    const auto out_step = std::make_unique<Step>();
+    const std::span<std::uint8_t> out_buffer(*out_step);
     const std::size_t channels = plan.layout.channel_count;
     const std::size_t group_bytes = dsf_block_size * channels;  // a block of each channel
     const std::size_t groups_per_step = step_bytes / group_bytes;
 
-    MappedInput input(in, access);
     std::uint64_t offset = plan.sound.offset;
     std::array<std::span<std::uint8_t>, dsf_max_channels> blocks;
     for (std::uint64_t left = plan.layout.bytes_per_channel; left != 0;) {
         const std::size_t frames = static_cast<std::size_t>(
             std::min<std::uint64_t>(left, groups_per_step * std::uint64_t{dsf_block_size}));
         const std::size_t groups = (frames + dsf_block_size - 1) / dsf_block_size;
-        const auto viewed =
-            input.view(offset, frames * channels, [&](std::span<const std::uint8_t> sound) {
-                for (std::size_t g = 0; g < groups; ++g) {
-                    const std::size_t take =
-                        std::min<std::size_t>(frames - g * dsf_block_size, dsf_block_size);
-                    const auto group = out_buffer.subspan(g * group_bytes, group_bytes);
-                    for (std::size_t k = 0; k < channels; ++k) {
-                        const auto block = group.subspan(k * dsf_block_size, dsf_block_size);
-                        blocks[plan.source_channel[k]] = block.first(take);
-                        // Only the last block of a channel is short.
-                        std::fill(block.begin() + static_cast<std::ptrdiff_t>(take), block.end(),
-                                  0);
-                    }
-                    deinterleave_channels(sound.subspan(g * group_bytes, take * channels),
-                                          std::span(blocks).first(channels));
-                }
-            });
-        if (!viewed.ok) {
-            return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
+        const auto sound = std::span(*in_step).first(frames * channels);
+        if (const std::size_t got = read_full_at(in, sound, offset); got != sound.size()) {
+            return {WriteStatus::read_failed, static_cast<std::int64_t>(offset + got)};
+        }
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t take =
+                std::min<std::size_t>(frames - g * dsf_block_size, dsf_block_size);
+            const auto group = out_buffer.subspan(g * group_bytes, group_bytes);
+            for (std::size_t k = 0; k < channels; ++k) {
+                const auto block = group.subspan(k * dsf_block_size, dsf_block_size);
+                blocks[plan.source_channel[k]] = block.first(take);
+                // Only the last block of a channel is short.
+                std::fill(block.begin() + static_cast<std::ptrdiff_t>(take), block.end(), 0);
+            }
+            deinterleave_channels(sound.subspan(g * group_bytes, take * channels),
+                                  std::span(blocks).first(channels));
         }
         if (!write_full(out, out_buffer.first(groups * group_bytes))) {
             return write_failure(out);

@@ -11,7 +11,6 @@
 #include "byte_source.hpp"
 #include "dsdiff.hpp"
 #include "dsf.hpp"
-#include "mapped_input.hpp"
 #include "write_result.hpp"
 
 namespace dsd {
@@ -45,9 +44,8 @@ struct DsfPlan {
 DsfPlan plan_dsf(const ByteSource& source);
 
 // Writes the DSF of a plan without error, from the DSDIFF file open on `in`,
-// to `out` from its current position. The sound is mapped unless `access`
-// says read.
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan,
-                             MappedInput::Access access = MappedInput::Access::mapped);
+// to `out` from its current position. A read that comes back short fails
+// where it stopped.
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan);
 
 }  // namespace dsd

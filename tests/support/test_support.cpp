@@ -8,7 +8,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stddef.h>
-#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
@@ -316,16 +315,6 @@ bool tracing_available() {
         return run_program("/bin/true", {}, options).stopped;
     }();
     return available;
-}
-
-bool is_shared_file_mapping(long number, const SyscallArguments& arguments) {
-#ifdef SYS_mmap2
-    const bool mmap = number == SYS_mmap2;
-#else
-    const bool mmap = number == SYS_mmap;
-#endif
-    return mmap && arguments[2] == PROT_READ && (arguments[3] & MAP_SHARED) != 0 &&
-           static_cast<int>(arguments[4]) >= 0;
 }
 
 bool is_large_pread(long number, const SyscallArguments& arguments) {
