@@ -47,7 +47,6 @@ namespace {
 
 constexpr std::array<std::array<int, 3>, 3> filter_prediction{{{-8}, {-16, 8}, {-9, -5, 6}}};
 constexpr std::array<std::array<int, 3>, 3> table_prediction{{{-8}, {-16, 8}, {-24, 24, -8}}};
-constexpr unsigned history_groups = dst_max_filter_order / 8;
 
 unsigned bits(std::uint64_t x) {
     return static_cast<unsigned>(std::bit_width(x));
@@ -914,7 +913,8 @@ DstFramePlan plan_dst_frame(std::span<const std::uint8_t> sound, const DstGeomet
         words.push_back(channel_words(sound, geometry, c));
     }
     for (unsigned f = 0; f < filter_count; ++f) {
-        unsigned order = options.filter_order.value_or(draw ? draw_order(random) : 32);
+        unsigned order =
+            options.filter_order.value_or(draw ? draw_order(random) : dst_max_filter_order);
         if (draw && !options.filter_order && options.filter_coding && options.filter_coding->rice) {
             order = std::max(order, options.filter_coding->method + 2);
         }
