@@ -443,9 +443,9 @@ std::vector<Chunk> chunks_of(std::span<const std::uint8_t> data) {
     std::size_t at = 0;
     while (at + 12 <= data.size()) {
         const auto size = static_cast<std::size_t>(load_be64(data.subspan(at + 4, 8)));
+        const auto id = data.subspan(at, 4);
         const auto body = data.subspan(at + 12, std::min(size, data.size() - at - 12));
-        out.push_back({std::string(data.begin() + at, data.begin() + at + 4),
-                       Bytes(body.begin(), body.end())});
+        out.push_back({std::string(id.begin(), id.end()), Bytes(body.begin(), body.end())});
         at += 12 + size + size % 2;
     }
     return out;
@@ -453,6 +453,7 @@ std::vector<Chunk> chunks_of(std::span<const std::uint8_t> data) {
 
 std::vector<std::string> ids_of(const std::vector<Chunk>& chunks) {
     std::vector<std::string> ids;
+    ids.reserve(chunks.size());
     for (const auto& c : chunks) {
         ids.push_back(c.id);
     }
