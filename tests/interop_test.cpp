@@ -13,9 +13,7 @@
 #include "dff_expect.hpp"
 #include "dsf_expect.hpp"
 #include "dsf_generator.hpp"
-#include "dst_file.hpp"
 #include "test_support.hpp"
-#include "tone.hpp"
 #include "wav_builder.hpp"
 
 namespace dsd::test {
@@ -28,7 +26,6 @@ const std::string dff_rate_set_64 = DFF_RATE_SET_64;
 const std::string dff_rate_set_128 = DFF_RATE_SET_128;
 const std::string dff_rate_set_256 = DFF_RATE_SET_256;
 const std::string wav_rate_set = WAV_RATE_SET;
-const std::string dst_decode = DFF_DST_DECODE;
 
 // `name` is a literal, joined to the next one.
 // NOLINTBEGIN(bugprone-macro-parentheses)
@@ -431,42 +428,6 @@ TEST_F(ReverseInterop, MutagenReadsTheChannelsAndTheTag) {
                                             dsf(channels)});
         EXPECT_EQ(out, "DSF " + std::to_string(channels) + " 2822400 Titel " +
                            std::to_string(channels) + "ch\n");
-    }
-}
-
-// DST files of tones in the syntax FFmpeg reads (one segment per channel,
-// no stored frames, no tables of length 1; every filter order and coding,
-// any mapping, drawn from a seed): FFmpeg decodes each and its decoding by
-// dff-dst-decode to the same PCM, of the full length.
-TEST(DstInterop, FfmpegDecodesTheDstFileAndItsDecodingAlike) {
-    REQUIRE_TOOL(ffmpeg, "ffmpeg");
-    TempDir dir;
-    constexpr std::uint64_t frames = 12;
-    for (const unsigned channels : {1u, 2u, 6u}) {
-        for (const std::uint32_t rate : {2822400u, 5644800u}) {
-            SCOPED_TRACE(std::to_string(channels) + " channels at " + std::to_string(rate));
-            testgen::DstFileSpec spec;
-            spec.channels = channels;
-            spec.rate = rate;
-            spec.options.random = true;
-            spec.options.ffmpeg_readable = true;
-            spec.options.seed = 77 * channels + rate;
-            testgen::InterleavedTone tone(channels, rate, 700.0, 300.0);
-            Bytes sound(frames * testgen::dst_geometry(channels, rate).sound_bytes());
-            tone.next(sound);
-            write_file(dir / "dst.dff", testgen::dst_dff_file(spec, sound));
-            const auto r = run_program(dst_decode, {dir / "dst.dff", dir / "plain.dff"});
-            ASSERT_EQ(r.status, 0) << r.err;
-            ASSERT_EQ(read_file(dir / "plain.dff"), testgen::plain_dff_file(spec, sound));
-            const std::string from_dst = decode(*ffmpeg, dir / "dst.dff");
-            const std::string from_plain = decode(*ffmpeg, dir / "plain.dff");
-            // A 32-bit sample per byte of each channel.
-            EXPECT_EQ(from_plain.size(), sound.size() * 4);
-            EXPECT_EQ(from_dst.size(), from_plain.size());
-            EXPECT_TRUE(from_dst == from_plain);
-            EXPECT_NE(from_plain.substr(4000, 4000), std::string(4000, '\0'));
-            ::unlink((dir / "plain.dff").c_str());
-        }
     }
 }
 
