@@ -5,6 +5,7 @@
 #                                      2nd argument *.dff or *.DFF
 #   dff-dsf-convert                    1st argument *.dff or *.DFF,
 #                                      2nd argument *.dsf or *.DSF
+#   dff-dst-decode                     1st and 2nd argument *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 # and --help and --version, alone, as the first argument. The first "--" ends
@@ -49,6 +50,12 @@ _dsdtools_complete()
         *) return 0 ;;
         esac
         ;;
+    dff-dst-decode)
+        case $COMP_CWORD in
+        1 | 2) ext=dff ;;
+        *) return 0 ;;
+        esac
+        ;;
     dff-rate-set-*) ext=dff ;;
     wav-rate-set) ext=wav ;;
     *) return 0 ;;
@@ -87,6 +94,6 @@ _dsdtools_complete()
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set

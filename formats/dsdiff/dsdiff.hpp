@@ -17,9 +17,18 @@
 //       others ("ABSS", "LSCO", ...) skipped
 //     "DSD " size  sound: a byte per channel in turn, earliest sample in the
 //                  most significant bit
-//     "DST " size  compressed sound, instead of "DSD "
+//     "DST " size  compressed sound, instead of "DSD ", local chunks inside:
+//       "FRTE" 6  frame count (u32), frame rate (u16, 75)
+//       "DSTF" size  one DST frame, per frame, in order
+//       "DSTC" size  a check value of the frame before, optional
+//       others skipped
+//     "DSTI" size  an index of the frames' positions, optional
 //     "ID3 " size  an ID3v2 tag
-//     others ("DIIN", "COMT", "MANF", ...) skipped
+//     "DIIN" size  edited master information, local chunks inside:
+//       "DIAR" size  count (u32), then the artist's text
+//       "DITI" size  count (u32), then the title's text
+//       others ("EMID", "MARK", ...) skipped
+//     others ("COMT", "MANF", ...) skipped
 //
 // The 130-byte header the converters write (offsets of the fields they set):
 //   0   "FRM8"  form size (file size less 12)  "DSD "
@@ -36,6 +45,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
@@ -92,13 +103,79 @@ struct DffWalk {
     std::optional<ChunkId> compression;
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
-    std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+    std::optional<DffChunkSpan> id3;   // the first "ID3 " chunk
+    std::optional<DffChunkSpan> diin;  // the first "DIIN" chunk
 
     // DST in the properties or as the sound chunk.
     bool compressed() const { return compression.has_value() || sound_is_dst; }
 };
 
 DffWalk walk_dff(const ByteSource& source);
+
+// What a "DST " sound chunk holds, from the headers of its local chunks.
+struct DffDstWalk {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one: a chunk past the "DST " chunk, a second "FRTE", one too small.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    bool has_frame_table = false;   // an "FRTE" chunk
+    std::uint32_t frame_count = 0;  // its numbers
+    std::uint16_t frame_rate = 0;
+    std::uint64_t frames = 0;  // "DSTF" chunks
+};
+
+// Walks the "DST " chunk whose data is `dst`; reads only chunk headers, a
+// window at a time, in constant memory.
+DffDstWalk walk_dff_dst(const ByteSource& source, const DffChunkSpan& dst);
+
+// The frames of a "DST " chunk one by one, in file order, read a window at
+// a time.
+class DffDstFrameReader {
+  public:
+    DffDstFrameReader(const ByteSource& source, const DffChunkSpan& dst);
+
+    enum class Next {
+        frame,       // the next "DSTF" chunk's data is in the vector
+        end,         // no more
+        unreadable,  // a read failed or the layout broke (the file changed)
+    };
+    // Of a frame longer than `max_frame` bytes, only the first `max_frame`
+    // are read.
+    Next next(std::vector<std::uint8_t>& frame, std::uint64_t max_frame);
+    // Where the failed read started.
+    std::uint64_t failed_at() const { return failed_at_; }
+
+  private:
+    WindowedReader reader_;
+    std::uint64_t position_;
+    std::uint64_t end_;
+    std::uint64_t failed_at_ = 0;
+};
+
+// Texts longer than this are left out: a title, not a payload.
+inline constexpr std::uint32_t dff_max_text_length = 1 << 16;
+
+// What a "DIIN" chunk says. Texts are the bytes the file holds, as many as
+// their count says (writers differ on whether a chunk's size counts its pad
+// byte; the count does not): meant to be ASCII, in practice ISO-8859-1 or
+// UTF-8. The first of each kind counts.
+struct DffDiin {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one; what was read before it is kept.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    std::optional<std::string> artist;  // "DIAR"
+    std::optional<std::string> title;   // "DITI"
+};
+
+// Reads the "DIIN" chunk whose data is `diin`.
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin);
 
 enum class DffFinding { found, not_dff, dst_compressed, unreadable };
 
