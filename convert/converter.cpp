@@ -249,29 +249,28 @@ class DsfToDff final : public Conversion {
     std::optional<Id3TagLocation> tag_;
 };
 
-std::string quoted(const ChunkId& id) {
+std::string quoted(std::span<const std::uint8_t> id) {
     std::string text(1, '\'');
     text.append(printable_bytes(id));
     text.push_back('\'');
     return text;
 }
 
-std::string quoted_at(const ChunkId& id, std::uint64_t offset) {
+std::string quoted_at(std::span<const std::uint8_t> id, std::uint64_t offset) {
     return quoted(id) + " at " + std::to_string(offset);
 }
 
 // Of the form, or of the chunks inside one of its chunks.
 template <typename Walked>
 void report_walk_error(const Walked& walk) {
-    const ChunkId& id = walk.error_id;
+    // Only the bytes of the id the file has.
+    const auto id = std::span(walk.error_id).first(std::min<std::size_t>(4, walk.error_id_length));
     switch (walk.error) {
         case DffWalkError::unreadable:
             report(text::read_error, walk.error_offset);
             break;
         case DffWalkError::not_dsdiff:
-            // Only the bytes the file has.
-            report(reverse::not_dff,
-                   printable_bytes(std::span(id).first(std::min<std::size_t>(4, walk.error_size))));
+            report(reverse::not_dff, printable_bytes(id));
             break;
         case DffWalkError::past_end_of_file:
             report(reverse::past_end_of_file, quoted_at(id, walk.error_offset));
@@ -300,7 +299,7 @@ void report_dst_error(const DstCheck& dst, const DffWalk& walk) {
             report_walk_error(dst.frames);
             break;
         case DstError::no_frame_table:
-            report(reverse::missing_chunk, quoted({'F', 'R', 'T', 'E'}));
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'R', 'T', 'E'}));
             break;
         case DstError::frame_count:
             report(reverse::frame_count_differs, "FRTE " + std::to_string(dst.frames.frame_count) +
@@ -321,10 +320,10 @@ void report_plan_error(const DsfPlan& plan) {
             report(reverse::compressed, quoted(compression_type(walk)));
             break;
         case DsfPlanError::no_rate:
-            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'S', ' ', ' '}));
             break;
         case DsfPlanError::no_channels:
-            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
+            report(reverse::missing_chunk, quoted(ChunkId{'C', 'H', 'N', 'L'}));
             break;
         case DsfPlanError::no_sound:
             report(reverse::missing_chunk,
@@ -368,6 +367,13 @@ class DffToDsf final : public Conversion {
             return false;
         }
         plan_ = plan_dsf(file_source(in, *size));
+        if (plan_.walk.error == DffWalkError::unreadable) {
+            // The walk reads only inside the size it was given: a read there
+            // fails when the file shrank, and stopped at its end at the latest.
+            if (const auto now = file_size(in)) {
+                plan_.walk.error_offset = std::min(plan_.walk.error_offset, *now);
+            }
+        }
         if (plan_.error != DsfPlanError::none) {
             report_plan_error(plan_);
             return false;

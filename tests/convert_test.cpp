@@ -105,24 +105,26 @@ TEST(DsfHeader, NotDsfShowsTheIdentifierUpToAZeroByte) {
     EXPECT_EQ(header.identifier, "D");
 }
 
-TEST(DsfHeader, EveryTruncationIsAReadErrorAtTheFirstMissingField) {
+TEST(DsfHeader, EveryTruncationIsAReadErrorWhereTheFileEnds) {
     const Bytes full = sample_dsf(64);
-    // Field starts in reading order; a file ending before a field fails
-    // there, one ending inside it fails at its own end.
-    const std::pair<std::size_t, std::size_t> fields[] = {{0, 4},  {52, 4}, {56, 4}, {60, 4},
-                                                          {64, 8}, {72, 4}, {84, 8}};
+    // Field starts in reading order: the values before the first field the
+    // file does not hold whole are read, and reading stopped at the file's
+    // end, never at the field beyond it.
+    const std::pair<std::size_t, int> fields[] = {
+        {56 + 4, 0}, {60 + 4, 1}, {64 + 8, 2}, {84 + 8, 3}};
     for (std::size_t length = 0; length < 92; ++length) {
         OpenFile file(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length)));
         const auto header = read_dsf_header(file.fd());
         ASSERT_EQ(header.error, DsfHeaderError::read_failed) << length;
-        std::size_t expected = 0;
-        for (const auto& [offset, size] : fields) {
-            if (length < offset + size) {
-                expected = std::max(offset, length);
+        EXPECT_EQ(header.detail, length);
+        int values = 4;
+        for (const auto& [end, read] : fields) {
+            if (length < end) {
+                values = read;
                 break;
             }
         }
-        EXPECT_EQ(header.detail, expected) << length;
+        EXPECT_EQ(header.values_read, values) << length;
     }
 }
 

@@ -133,14 +133,14 @@ TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
     test::put_be(past_form, 4, good.size() - 12 - 4, 8);
     const Bytes prop_ending_in_two_bytes =
         gen::dff_form({gen::dff_prop({gen::dff_fs(2822400), Bytes{'A', 'B'}}), sound});
+    const Bytes form_ending_in_a_byte = gen::dff_form({sound, Bytes{'A'}});
 
     const Case cases[] = {
         {"a WAV file", gen::canonical_wav({}, gen::pattern_bytes(20)), DffWalkError::not_dsdiff,
          "RIFF", 0, 4},
         {"another form type", gen::dff_form({}, std::nullopt, "AIFF"), DffWalkError::not_dsdiff,
          "AIFF", 12, 4},
-        {"three bytes", Bytes{'F', 'R', 'M'}, DffWalkError::not_dsdiff, std::string("FRM\0", 4), 0,
-         3},
+        {"three bytes", Bytes{'F', 'R', 'M'}, DffWalkError::not_dsdiff, "FRM", 0, 3},
         {"unfinished form", with_size(4, 0), DffWalkError::wrong_chunk_size, "FRM8", 0, 0},
         {"truncated form", with_size(4, good.size() - 11), DffWalkError::past_end_of_file, "FRM8",
          0, good.size() - 11},
@@ -148,8 +148,10 @@ TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
         {"sound past the form", past_form, DffWalkError::past_parent, "DSD ", 118, 8},
         {"FS past PROP", with_size(52, 60), DffWalkError::past_parent, "FS  ", 48, 60},
         {"CMPR past PROP", with_size(90, 21), DffWalkError::past_parent, "CMPR", 86, 21},
-        {"no room for a header in PROP", prop_ending_in_two_bytes, DffWalkError::past_parent,
-         std::string("AB\0\0", 4), 48, 0},
+        {"no room for a header in PROP", prop_ending_in_two_bytes, DffWalkError::past_parent, "AB",
+         48, 0},
+        {"no room for a header in the file", form_ending_in_a_byte, DffWalkError::past_end_of_file,
+         "A", 36, 0},
         {"huge PROP", with_size(36, ~std::uint64_t{0}), DffWalkError::past_end_of_file, "PROP", 32,
          ~std::uint64_t{0}},
         {"FS of 8 bytes", gen::dff_form({gen::dff_prop({gen::dff_chunk("FS  ", Bytes(8, 1))})}),
@@ -177,31 +179,37 @@ TEST(DsdiffWalk, EveryBreakOfTheLayoutStopsTheWalk) {
         SCOPED_TRACE(c.what);
         const DffWalk w = walk(c.file);
         EXPECT_EQ(w.error, c.error);
-        EXPECT_EQ(id_text(w.error_id), c.id);
+        // Only the bytes the file holds; none made up.
+        EXPECT_EQ(id_text(w.error_id).substr(0, w.error_id_length), c.id);
         EXPECT_EQ(w.error_offset, c.offset);
         EXPECT_EQ(w.error_size, c.size);
     }
     EXPECT_EQ(walk(good).error, DffWalkError::none);
 }
 
-// The rewriters need the properties whole; what comes after them only
-// matters when it is compressed sound.
-TEST(DsdiffWalk, RewritersLookPastTheSoundPropertiesOnlyForCompression) {
+// The rewriters walk every chunk header of the form: any break of the
+// layout leaves the file alone, and a "DST " chunk met before it makes the
+// file compressed.
+TEST(DsdiffWalk, RewritersRefuseEveryBreakOfTheForm) {
     const Bytes sound = gen::dff_chunk("DSD ", gen::pattern_bytes(8));
+    const Bytes dst = gen::dff_chunk("DST ", {1, 2});
     const auto rate_field = [](const Bytes& file) {
         return locate_dff_rate_field(memory_source(file)).finding;
     };
-    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, sound})), DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound})), DffFinding::found);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, sound})), DffFinding::not_dff);
     EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), gen::dff_prop({gen::dff_fs(1)})})),
-              DffFinding::found);
+              DffFinding::not_dff);
     EXPECT_EQ(rate_field(gen::dff_form({sound, sound, stereo_prop()})), DffFinding::not_dff);
-    EXPECT_EQ(rate_field(gen::dff_form({gen::dff_chunk("DST ", {}), sound, stereo_prop()})),
-              DffFinding::dst_compressed);
+    EXPECT_EQ(rate_field(gen::dff_form({dst, sound, stereo_prop()})), DffFinding::dst_compressed);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, dst})), DffFinding::dst_compressed);
     EXPECT_EQ(rate_field(gen::dff_form({gen::dff_prop({gen::dff_fs(1), gen::dff_fs(1)}), sound})),
               DffFinding::not_dff);
     Bytes truncated_sound = gen::dff_form({gen::dff_fver(), stereo_prop(), sound});
     test::put_be(truncated_sound, 122, 100, 8);
-    EXPECT_EQ(rate_field(truncated_sound), DffFinding::found);
+    EXPECT_EQ(rate_field(truncated_sound), DffFinding::not_dff);
+    EXPECT_EQ(rate_field(gen::dff_form({stereo_prop(), sound, Bytes{'I', 'D'}})),
+              DffFinding::not_dff);
     // A property chunk too small for a type is none.
     EXPECT_EQ(walk(gen::dff_form({gen::dff_chunk("PROP", {'S', 'N'}), stereo_prop(), sound})).error,
               DffWalkError::none);

@@ -505,7 +505,7 @@ TEST(ExfatOutput, LongUtf8NamesAndWhatASigkillLeaves) {
     if (exfat.path().empty()) {
         GTEST_SKIP() << exfat.why_not();
     }
-    const std::string mount = exfat.path();
+    const std::string& mount = exfat.path();
     const auto entries = [&] {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(mount)) {
@@ -577,6 +577,7 @@ TEST_F(Output, ConcurrentConversionsToOneNameAllSucceed) {
         const std::string output = round % 2 == 0 ? "out.dff" : chain;
         std::array<RunResult, 8> results;
         std::vector<std::thread> runs;
+        runs.reserve(results.size());
         for (auto& result : results) {
             runs.emplace_back([&] { result = run({"in.dsf", output}); });
         }

@@ -285,6 +285,11 @@ TEST_F(Reverse, EveryRefusalIsOneLineAndLeavesNothing) {
         {truncated, "Chunk runs past the end of the file : 'FRM8' at 0\n"},
         {with({gen::dff_chunk("FS  ", {0, 0x2B, 0x11, 0}, 40), stereo}, {sound}),
          "Chunk runs past the end of its parent : 'FS  ' at 48\n"},
+        // Ids cut short by the end of their container: only the bytes there.
+        {with({fs, stereo, plain}, {sound, Bytes{'A', 'B'}}),
+         "Chunk runs past the end of the file : 'AB' at 138\n"},
+        {with({fs, stereo, Bytes{'X'}}, {sound}),
+         "Chunk runs past the end of its parent : 'X' at 86\n"},
         {with({fs, stereo, plain}, {sound, gen::dff_prop({fs})}), "Second chunk : 'PROP' at 138\n"},
         {with({fs, stereo, plain}, {sound, sound}), "Second chunk : 'DSD ' at 138\n"},
         {with({fs, stereo, fs}, {sound}), "Second chunk : 'FS  ' at 86\n"},
@@ -391,6 +396,27 @@ TEST_F(Reverse, InputShrinkingDuringTheConversionIsAReadError) {
         EXPECT_EQ(r.err, " read error : " + std::to_string(cut) + "\n");
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
     }
+}
+
+// Cut short while its chunks are walked: the read error is where the file
+// now ends, not where the walk meant to read.
+TEST_F(Reverse, InputShrinkingDuringTheWalkIsAReadErrorWhereItEnds) {
+    if (!tracing_available()) {
+        GTEST_SKIP() << "needs ptrace of a natively run converter to stop it inside its walk";
+    }
+    write_file(dir / "in.dff", gen::dff_file(2822400, {"SLFT", "SRGT"}, gen::pattern_bytes(64)));
+    RunOptions options;
+    // The form's header: 16 bytes from the start (the loader's reads of
+    // libraries are other sizes).
+    options.stop_after_syscall = [](long number, const SyscallArguments& arguments) {
+        return is_pread(number, arguments) && arguments[2] == 16 && arguments[3] == 0;
+    };
+    options.while_stopped = [&] { ASSERT_EQ(::truncate((dir / "in.dff").c_str(), 10), 0); };
+    const auto r = run({"in.dff"}, options);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, " read error : 10\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
 }
 
 // dsf-dff-convert and back gives the same DSF, tag included, and both

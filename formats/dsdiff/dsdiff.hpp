@@ -88,11 +88,13 @@ struct DffChunkSpan {
 struct DffWalk {
     DffWalkError error = DffWalkError::none;
     ChunkId error_id{};
+    // Bytes of error_id the file holds: fewer than 4 when the end of its
+    // container cuts it short (the rest are zero).
+    std::size_t error_id_length = 4;
     std::uint64_t error_offset = 0;  // of the chunk (unreadable: of the read)
     std::uint64_t error_size = 0;    // its size field
 
     bool has_sound_properties = false;         // a "PROP" chunk of type "SND "
-    bool sound_properties_walked = false;      // and all of it walked
     std::optional<std::uint64_t> rate_offset;  // of the "FS  " value
     std::uint32_t rate = 0;
     bool has_channels = false;  // a "CHNL" chunk
@@ -103,6 +105,7 @@ struct DffWalk {
     std::optional<ChunkId> compression;
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
+    bool dst_met = false;              // a "DST " chunk in the form, even a second sound chunk
     std::optional<DffChunkSpan> id3;   // the first "ID3 " chunk
     std::optional<DffChunkSpan> diin;  // the first "DIIN" chunk
 
@@ -118,6 +121,7 @@ struct DffDstWalk {
     // one: a chunk past the "DST " chunk, a second "FRTE", one too small.
     DffWalkError error = DffWalkError::none;
     ChunkId error_id{};
+    std::size_t error_id_length = 4;  // the bytes of it the file has
     std::uint64_t error_offset = 0;
     std::uint64_t error_size = 0;
 
@@ -185,11 +189,12 @@ struct DffRateField {
     std::uint32_t rate = 0;    // its current value
 };
 
-// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
-// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
-// "DST " chunk in the form, makes it dst_compressed. Past the properties
-// only compressed sound matters: a break in the layout there is no reason
-// to leave the rate alone.
+// The rate field of the "PROP"/"SND " chunk. Reads every chunk header of
+// the form and nothing else: the sound data is skipped by its size, so the
+// time does not depend on the file's. A "CMPR" of any type but "DSD ", or a
+// "DST " chunk in the form met before any break of the layout, makes it
+// dst_compressed; any break of the layout (a chunk past the end of the file
+// or of its parent, a second sound chunk, ...) makes it not_dff.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
 }  // namespace dsd

@@ -49,6 +49,7 @@ class Walker {
         window_ = nullptr;
         dst.error = result_.error;
         dst.error_id = result_.error_id;
+        dst.error_id_length = result_.error_id_length;
         dst.error_offset = result_.error_offset;
         dst.error_size = result_.error_size;
         return dst;
@@ -65,9 +66,11 @@ class Walker {
     }
 
   private:
-    bool fail(DffWalkError error, const ChunkId& id, std::uint64_t offset, std::uint64_t size = 0) {
+    bool fail(DffWalkError error, const ChunkId& id, std::uint64_t offset, std::uint64_t size = 0,
+              std::size_t id_length = 4) {
         result_.error = error;
         result_.error_id = id;
+        result_.error_id_length = id_length;
         result_.error_offset = offset;
         result_.error_size = size;
         return false;
@@ -88,7 +91,8 @@ class Walker {
         ChunkId first{};
         std::copy_n(form.begin(), std::min<std::size_t>(present, 4), first.begin());
         if (present < form_header_size || !has_id(form, "FRM8")) {
-            return fail(DffWalkError::not_dsdiff, first, 0, std::min<std::size_t>(present, 4));
+            const std::size_t id_length = std::min<std::size_t>(present, 4);
+            return fail(DffWalkError::not_dsdiff, first, 0, id_length, id_length);
         }
         const auto type = std::span(form).subspan(12);
         if (!has_id(type, "DSD ")) {
@@ -122,7 +126,7 @@ class Walker {
             }
             return fail(
                 end == source_.size ? DffWalkError::past_end_of_file : DffWalkError::past_parent,
-                chunk.id, pos);
+                chunk.id, pos, 0, id_bytes);
         }
         std::array<std::uint8_t, chunk_header_size> raw{};
         if (!read(pos, raw)) {
@@ -172,9 +176,9 @@ class Walker {
                         !walk_sound_properties(chunk.body + 4, chunk.body + chunk.size)) {
                         return;
                     }
-                    result_.sound_properties_walked = true;
                 }
             } else if (has_id(chunk.id, "DSD ") || has_id(chunk.id, "DST ")) {
+                result_.dst_met = result_.dst_met || has_id(chunk.id, "DST ");
                 if (!once(seen_sound, chunk)) {
                     return;
                 }
@@ -371,8 +375,8 @@ DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin) {
 
 DffRateField locate_dff_rate_field(const ByteSource& source) {
     const DffWalk walk = walk_dff(source);
-    // A sound chunk the walk met came before anything that stopped it.
-    if (walk.sound_is_dst) {
+    // A "DST " chunk the walk met came before anything that stopped it.
+    if (walk.dst_met) {
         return finding(DffFinding::dst_compressed);
     }
     switch (walk.error) {
@@ -381,10 +385,7 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
         case DffWalkError::unreadable:
             return finding(DffFinding::unreadable);
         default:
-            if (!walk.sound_properties_walked) {
-                return finding(DffFinding::not_dff);
-            }
-            break;
+            return finding(DffFinding::not_dff);
     }
     if (!walk.rate_offset) {
         return finding(DffFinding::not_dff);

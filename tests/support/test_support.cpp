@@ -317,8 +317,12 @@ bool tracing_available() {
     return available;
 }
 
+bool is_pread(long number, const SyscallArguments& /*arguments*/) {
+    return number == SYS_pread64;
+}
+
 bool is_large_pread(long number, const SyscallArguments& arguments) {
-    return number == SYS_pread64 && arguments[2] >= 65536;
+    return is_pread(number, arguments) && arguments[2] >= 65536;
 }
 
 bool is_exclusive_create(long number, const SyscallArguments& arguments) {
