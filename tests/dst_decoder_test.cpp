@@ -64,7 +64,7 @@ bool damaged(const FrameSpec& spec, const Bytes& sound) {
     return !decode(compressed_frame(spec, sound), spec.channels, spec.bytes_per_channel);
 }
 
-TEST(DstGeometry, RatesAndFrameBound) {
+TEST(DstGeometry, RatesDstAllows) {
     using dsd::dst::frame_bytes_per_channel;
     EXPECT_EQ(frame_bytes_per_channel(2822400), 4704u);
     EXPECT_EQ(frame_bytes_per_channel(5644800), 9408u);
