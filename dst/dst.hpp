@@ -20,8 +20,9 @@
 //       bytes. `resolution` (bits(L - min/8) bits, 1 .. L - min/8) is read
 //       before the first length of the segmentation and shared. A length
 //       takes bits(room / resolution) bits, room being L - min/8 less the
-//       bytes already defined in the channel; a segment must keep min bits
-//       free after it. The rest of the channel is one more segment.
+//       bytes already defined in the channel; a segment must be at least
+//       min bits and leave at least min bits after it. The rest of the
+//       channel is one more segment.
 //       Filters: min 1024 bits, 4 explicit segments; tables: min 32 bits, 8.
 //       Per channel only max - 1 explicit segments fit, since the limit is
 //       checked before each end bit; same_for_all allows the full max.
@@ -42,8 +43,8 @@
 //   per table: length - 1 (6); length 1 is the entry 128 and nothing else;
 //     else rice (1) and entries of 7 bits + 1 coded as the coefficients,
 //     with Q = {-8}, {-16, 8}, {-24, 24, -8}; each entry in 1 .. 128.
-//   arithmetic-coded data to the end of the frame (D bits, the first 0;
-//     bits past its end read as 0).
+//   arithmetic-coded data to the end of the frame: D bits, the first 0;
+//     bits past its end read as 0.
 //
 // Decoding: each channel keeps its last 128 bits h[0..127] (h[0] newest),
 // 0xAA bytes at the start of a frame. The prediction with filter f is
@@ -54,13 +55,14 @@
 // a bit with probability p: w = A >> 8 | (A >> 7 & 1), q = w x p,
 // h = A - q; C >= h gives r = 0 (C -= h, A = q), else r = 1 (A = h); then
 // A and C double, C taking the next code bit, until A >= 2048. A first bit
-// with p = reverse7(coef_0[0]) + 1 is decoded and dropped; then, bit by
-// bit, all channels of a bit before the next, the sound bit is r XOR the
-// sign of the prediction. At the end the code bits taken (from bit 13 on)
-// must leave the read position within D - 7 .. D + 176.
+// is decoded and dropped, its p the 7 low bits of filter 0's first
+// coefficient in reverse order, plus 1; then, bit by bit, all channels of
+// a bit before the next, the sound bit is r XOR the sign of the prediction
+// (1 when negative). At the end, the next code bit to read (bit 13 at the
+// start) must lie within D - 7 .. D + 176.
 //
-// Every violated limit, a frame ending inside its header, a stored frame
-// shorter than its sound, and a compressed frame longer than
+// A violated limit or check, a frame ending inside its header, a stored
+// frame shorter than its sound and a compressed frame longer than
 // max_frame_bytes make the frame damaged.
 #pragma once
 

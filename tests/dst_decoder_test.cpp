@@ -64,7 +64,7 @@ bool damaged(const FrameSpec& spec, const Bytes& sound) {
     return !decode(compressed_frame(spec, sound), spec.channels, spec.bytes_per_channel);
 }
 
-TEST(DstGeometry, RatesAndFrameBound) {
+TEST(DstGeometry, RatesDstAllows) {
     using dsd::dst::frame_bytes_per_channel;
     EXPECT_EQ(frame_bytes_per_channel(2822400), 4704u);
     EXPECT_EQ(frame_bytes_per_channel(5644800), 9408u);
@@ -106,9 +106,9 @@ TEST(DstStored, SoundAsItStandsExtraBytesIgnored) {
 }
 
 TEST(DstCompressed, FittedTonesOfEveryChannelCountAndRate) {
-    for (const std::uint32_t rate : {2822400u, 5644800u}) {
+    for (const std::uint32_t rate : {2822400u, 5644800u, 22579200u}) {
         const std::size_t L = rate / 600;
-        for (unsigned channels = 1; channels <= 6; ++channels) {
+        for (unsigned channels = rate > 5644800 ? 6 : 1; channels <= 6; ++channels) {
             const Bytes sound = tones(channels, L, rate);
             const FrameSpec spec = fitted_spec(channels, L, sound, 8 + 4 * channels, 40);
             const Bytes frame = compressed_frame(spec, sound);
