@@ -413,13 +413,13 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input) 
             report(decode::not_dst, input);
             break;
         case DecodePlanError::no_rate:
-            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'S', ' ', ' '}));
             break;
         case DecodePlanError::no_channels:
-            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
+            report(reverse::missing_chunk, quoted(ChunkId{'C', 'H', 'N', 'L'}));
             break;
         case DecodePlanError::no_sound:
-            report(reverse::missing_chunk, quoted({'D', 'S', 'T', ' '}));
+            report(reverse::missing_chunk, quoted(ChunkId{'D', 'S', 'T', ' '}));
             break;
         case DecodePlanError::wrong_channels:
             report(text::wrong_channels, walk.channel_count);

@@ -138,7 +138,8 @@ inline constexpr std::string_view about =
     "that the compression type becomes \"not compressed\", the DST frames become the\n"
     "decoded sound (decoded on every CPU) and the frame index is dropped. Prints\n"
     "nothing. The input is never changed; the output appears only once it is\n"
-    "complete, replacing any file of its name, and on an error nothing is left behind.\n"
+    "complete, replacing any file of its name, and on an error nothing is left\n"
+    "behind.\n"
     "\n"
     "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
 // The input's sound is stored as it is (the input's name).
