@@ -77,7 +77,7 @@ inline constexpr std::string_view basic_options_help =
     "Options, each alone on the command line:\n"
     "  -h, --help     print this help and exit\n"
     "  -V, --version  print the name and version and exit\n"
-    "  --             ends the options: every argument after it is a file name\n";
+    "After --, every argument is a file name, even one that starts with -.\n";
 
 // The text of "--help": the usage text with the program's invocation name,
 // a blank line, the tool's `about` text, a blank line, the option list

@@ -7,11 +7,14 @@
 #   dff-dsf-convert                    1st name *.dff or *.DFF,
 #                                      2nd name *.dsf or *.DSF,
 #                                      with -t every name *.dff or *.DFF
+#   dff-dst-decode                     every name *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 # and --help and --version, alone, as the first argument. The converters'
-# options come before the names, directories after -t. Extensions match
-# exactly as the tools match them: a.Dsf is not offered.
+# options come before the names, directories after -t. The first "--" ends
+# the options and is not an argument: the words after it count as they would
+# without it. Extensions match exactly as the tools match them: a.Dsf is not
+# offered.
 #
 # Needs nothing from the bash-completion package; it is installed under each
 # tool's name in bash-completion's completions directory, and can also be
@@ -69,6 +72,7 @@ _dsdtools_complete()
     case $tool in
     dsf-dff-convert | dsf-dff256-dummy) input=dsf output=dff ;;
     dff-dsf-convert) input=dff output=dsf ;;
+    dff-dst-decode) input=dff output=dff ;;
     dff-rate-set-*) ext=dff ;;
     wav-rate-set) ext=wav ;;
     *) return 0 ;;
@@ -131,6 +135,6 @@ _dsdtools_complete()
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set

@@ -5,10 +5,13 @@
 #   dff-dsf-convert                    1st name *.dff or *.DFF,
 #                                      2nd name *.dsf or *.DSF,
 #                                      with -t every name *.dff or *.DFF
+#   dff-dst-decode                     every name *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 # and --help and --version as the first argument; directories always. The
-# converters' options come before the names, directories after -t.
+# converters' options come before the names, directories after -t. The first
+# "--" ends the options and is not an argument: the words after it count as
+# they would without it.
 # Installed under each tool's name, so fish loads it for whichever comes first.
 
 # The names under the token being completed: directories, and regular files
@@ -25,10 +28,10 @@ function __dsdtools_files -a lower upper
     end
 end
 
-# How many arguments are already on the line before the one being completed.
-function __dsdtools_argument_count
-    set -l words (commandline -opc)
-    math (count $words) - 1
+# True when nothing but the command comes before the word being completed:
+# where an option may stand.
+function __dsdtools_first_word
+    test (count (commandline -opc)) -eq 1
 end
 
 # The directories for the value of -t; fish puts back a "--name=" in front.
@@ -74,10 +77,8 @@ function __dsdtools_converter_next -a input
     end
     if test $value -eq 1
         echo value
-    else if test $target -eq 1
+    else if test $target -eq 1; or test $names -eq 0
         test $ended -eq 1; and echo input; or echo options
-    else if test $names -eq 0
-        echo options
     else if test $names -eq 1
         echo output
     else
@@ -87,7 +88,7 @@ end
 
 function __dsdtools_converter_completes -a input output
     set -l tool $argv[3]
-    set -l first 'test (__dsdtools_argument_count) -eq 0'
+    set -l first __dsdtools_first_word
     set -l options "contains -- (__dsdtools_converter_next $input) options value"
     complete -c $tool -f
     complete -c $tool -n $first -l help -d 'print the help and exit'
@@ -105,10 +106,11 @@ for tool in dsf-dff-convert dsf-dff256-dummy
     __dsdtools_converter_completes dsf dff $tool
 end
 __dsdtools_converter_completes dff dsf dff-dsf-convert
+__dsdtools_converter_completes dff dff dff-dst-decode
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 wav-rate-set
     complete -c $tool -f
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'
-    complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l version -d 'print the version and exit'
+    complete -c $tool -n __dsdtools_first_word -l help -d 'print the help and exit'
+    complete -c $tool -n __dsdtools_first_word -l version -d 'print the version and exit'
 end
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256
     complete -c $tool -a '(__dsdtools_files dff DFF)'

@@ -45,6 +45,7 @@ struct Direction {
     const char* name;        // the program's name, for --version
     FileKind input;
     FileKind output;
+    bool output_optional = true;  // made from the input's name when not given
 };
 
 // Runs the command line; returns the exit status.

@@ -12,6 +12,8 @@
 #include "dff_to_dsf.hpp"
 #include "dsf.hpp"
 #include "dsf_to_dff.hpp"
+#include "dst_decode.hpp"
+#include "dst_sound.hpp"
 #include "file_io.hpp"
 #include "id3_tag.hpp"
 #include "message_format.hpp"
@@ -22,6 +24,7 @@ namespace {
 
 namespace text = convert_text;
 namespace reverse = reverse_text;
+namespace decode = dst_decode_text;
 
 // The four header lines, as many as the header has values for.
 void print_stream_info(const DsfHeaderResult& header, FileReport& report) {
@@ -91,8 +94,7 @@ class DsfToDff final : public Conversion {
 
     WriteResult write(int in, int out, ProgressCounter& progress) override {
         const std::uint32_t rate = fixed_rate_ != 0 ? fixed_rate_ : header_.info.sampling_frequency;
-        return write_dff_stream(in, out, header_.info, rate, tag_, MappedInput::Access::mapped,
-                                &progress);
+        return write_dff_stream(in, out, header_.info, rate, tag_, &progress);
     }
 
   private:
@@ -101,30 +103,31 @@ class DsfToDff final : public Conversion {
     std::optional<Id3TagLocation> tag_;
 };
 
-std::string quoted(const ChunkId& id) {
+std::string quoted(std::span<const std::uint8_t> id) {
     std::string text(1, '\'');
     text.append(printable_bytes(id));
     text.push_back('\'');
     return text;
 }
 
-std::string quoted_at(const ChunkId& id, std::uint64_t offset) {
+std::string quoted_at(std::span<const std::uint8_t> id, std::uint64_t offset) {
     return quoted(id) + " at " + std::to_string(offset);
 }
 
-void report_walk_error(const DffWalk& walk, FileReport& out) {
+// Of the form, or of the chunks inside one of its chunks.
+template <typename Walked>
+void report_walk_error(const Walked& walk, FileReport& out) {
     const auto report = [&](std::string_view message, const auto& value) {
         out.message(Stream::err, message, value);
     };
-    const ChunkId& id = walk.error_id;
+    // Only the bytes of the id the file has.
+    const auto id = std::span(walk.error_id).first(std::min<std::size_t>(4, walk.error_id_length));
     switch (walk.error) {
         case DffWalkError::unreadable:
             report(text::read_error, walk.error_offset);
             break;
         case DffWalkError::not_dsdiff:
-            // Only the bytes the file has.
-            report(reverse::not_dff,
-                   printable_bytes(std::span(id).first(std::min<std::size_t>(4, walk.error_size))));
+            report(reverse::not_dff, printable_bytes(id));
             break;
         case DffWalkError::past_end_of_file:
             report(reverse::past_end_of_file, quoted_at(id, walk.error_offset));
@@ -144,6 +147,29 @@ void report_walk_error(const DffWalk& walk, FileReport& out) {
     }
 }
 
+void report_dst_error(const DstCheck& dst, const DffWalk& walk, FileReport& out) {
+    const auto report = [&](std::string_view message, const auto& value) {
+        out.message(Stream::err, message, value);
+    };
+    switch (dst.error) {
+        case DstError::wrong_rate:
+            report(text::wrong_rate, walk.rate);
+            break;
+        case DstError::walk:
+            report_walk_error(dst.frames, out);
+            break;
+        case DstError::no_frame_table:
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'R', 'T', 'E'}));
+            break;
+        case DstError::frame_count:
+            report(reverse::frame_count_differs, "FRTE " + std::to_string(dst.frames.frame_count) +
+                                                     ", file " + std::to_string(dst.frames.frames));
+            break;
+        case DstError::none:
+            break;
+    }
+}
+
 void report_plan_error(const DsfPlan& plan, FileReport& out) {
     const auto report = [&](std::string_view message, const auto& value) {
         out.message(Stream::err, message, value);
@@ -154,17 +180,18 @@ void report_plan_error(const DsfPlan& plan, FileReport& out) {
             report_walk_error(walk, out);
             break;
         case DsfPlanError::compressed:
-            report(reverse::compressed,
-                   quoted(walk.compression.value_or(ChunkId{'D', 'S', 'T', ' '})));
+            report(reverse::compressed, quoted(compression_type(walk)));
             break;
         case DsfPlanError::no_rate:
-            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'S', ' ', ' '}));
             break;
         case DsfPlanError::no_channels:
-            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
+            report(reverse::missing_chunk, quoted(ChunkId{'C', 'H', 'N', 'L'}));
             break;
         case DsfPlanError::no_sound:
-            report(reverse::missing_chunk, quoted({'D', 'S', 'D', ' '}));
+            report(reverse::missing_chunk,
+                   quoted(sound_coding(walk) == SoundCoding::dst ? ChunkId{'D', 'S', 'T', ' '}
+                                                                 : ChunkId{'D', 'S', 'D', ' '}));
             break;
         case DsfPlanError::zero_rate:
             report(text::wrong_rate, walk.rate);
@@ -186,6 +213,9 @@ void report_plan_error(const DsfPlan& plan, FileReport& out) {
         case DsfPlanError::wrong_sound_size:
             report(text::wrong_data_size, walk.sound->size);
             break;
+        case DsfPlanError::dst:
+            report_dst_error(*plan.dst, walk, out);
+            break;
         case DsfPlanError::none:
             break;
     }
@@ -200,6 +230,13 @@ class DffToDsf final : public Conversion {
             return false;
         }
         plan_ = plan_dsf(file_source(in, *size));
+        if (plan_.walk.error == DffWalkError::unreadable) {
+            // The walk reads only inside the size it was given: a read there
+            // fails when the file shrank, and stopped at its end at the latest.
+            if (const auto now = file_size(in)) {
+                plan_.walk.error_offset = std::min(plan_.walk.error_offset, *now);
+            }
+        }
         if (plan_.error != DsfPlanError::none) {
             report_plan_error(plan_, report);
             return false;
@@ -208,7 +245,7 @@ class DffToDsf final : public Conversion {
     }
 
     WriteResult write(int in, int out, ProgressCounter& progress) override {
-        return write_dsf_stream(in, out, plan_, MappedInput::Access::mapped, &progress);
+        return write_dsf_stream(in, out, plan_, dst_threads_from_environment(), &progress);
     }
 
     // What dsf-dff-convert would print for the file written.
@@ -224,6 +261,65 @@ class DffToDsf final : public Conversion {
 
   private:
     DsfPlan plan_;
+};
+
+void report_decode_plan_error(const DecodePlan& plan, const std::string& input, FileReport& out) {
+    const auto report = [&](std::string_view message, const auto& value) {
+        out.message(Stream::err, message, value);
+    };
+    const DffWalk& walk = plan.walk;
+    switch (plan.error) {
+        case DecodePlanError::walk:
+            report_walk_error(walk, out);
+            break;
+        case DecodePlanError::compressed:
+            report(reverse::compressed, quoted(compression_type(walk)));
+            break;
+        case DecodePlanError::not_dst:
+            report(decode::not_dst, input);
+            break;
+        case DecodePlanError::no_rate:
+            report(reverse::missing_chunk, quoted(ChunkId{'F', 'S', ' ', ' '}));
+            break;
+        case DecodePlanError::no_channels:
+            report(reverse::missing_chunk, quoted(ChunkId{'C', 'H', 'N', 'L'}));
+            break;
+        case DecodePlanError::no_sound:
+            report(reverse::missing_chunk, quoted(ChunkId{'D', 'S', 'T', ' '}));
+            break;
+        case DecodePlanError::wrong_channels:
+            report(text::wrong_channels, walk.channel_count);
+            break;
+        case DecodePlanError::dst:
+            report_dst_error(plan.dst, walk, out);
+            break;
+        case DecodePlanError::none:
+            break;
+    }
+}
+
+class DstDecode final : public Conversion {
+  public:
+    bool check(int in, FileReport& report) override {
+        const auto size = file_size(in);
+        if (!size) {
+            report.message(Stream::err, text::read_error, 0);
+            return false;
+        }
+        plan_ = plan_dst_decode(file_source(in, *size));
+        if (plan_.error != DecodePlanError::none) {
+            report_decode_plan_error(plan_, report.name(), report);
+            return false;
+        }
+        return true;
+    }
+
+    WriteResult write(int in, int out, ProgressCounter& progress) override {
+        return write_dst_decode(in, out, plan_, dst_threads_from_environment(), &progress);
+    }
+
+  private:
+    DecodePlan plan_;
 };
 
 }  // namespace
@@ -247,6 +343,17 @@ int run_dff_to_dsf(int argc, char** argv, const char* name) {
                           {"dff", "DFF", reverse::input_extension},
                           {"dsf", "DSF", reverse::output_extension}},
                          [] { return std::make_unique<DffToDsf>(); });
+}
+
+int run_dst_decode(int argc, char** argv, const char* name) {
+    return run_converter(argc, argv,
+                         {decode::usage,
+                          decode::about,
+                          name,
+                          {"dff", "DFF", reverse::input_extension},
+                          {"dff", "DFF", text::output_extension},
+                          false},
+                         [] { return std::make_unique<DstDecode>(); });
 }
 
 }  // namespace dsd

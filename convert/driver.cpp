@@ -35,7 +35,7 @@ std::string with_reason(const std::string& name, int error) {
 int run_single(const Direction& direction, const MakeConversion& make,
                const ConverterCommand& command, const char* program) {
     const auto& names = command.names;
-    if (names.size() != 1 && names.size() != 2) {
+    if (names.size() != 2 && (names.size() != 1 || !direction.output_optional)) {
         print_message(stdout, direction.usage, program);
         return failure;
     }
@@ -138,6 +138,9 @@ Outcome convert_file(const FileJob& job, Conversion& conversion, FileReport& rep
             return Outcome::failed;
         case WriteStatus::write_failed:
             report.message(Stream::err, text::write_error, written.position);
+            return Outcome::failed;
+        case WriteStatus::damaged_frame:
+            report.message(Stream::err, reverse_text::damaged_frame, written.position);
             return Outcome::failed;
         case WriteStatus::ok:
             break;

@@ -19,6 +19,9 @@ class FileReport {
     enum class Mode { single, batch };
     FileReport(Console& console, std::string name, Mode mode, bool quiet);
 
+    // The input's name, as given.
+    const std::string& name() const { return name_; }
+
     // The header lines of the input or output, one block: standard output,
     // unless quiet. A single run reports once on standard error when they
     // could not be written.

@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Every field the reader failed on is one the input lacks or breaks.
         require(header.values_read < 4);
         if (header.error == dsd::DsfHeaderError::read_failed) {
-            require(size < 92 && header.detail <= 92);
+            require(size < 92 && header.detail == size);
         }
         return 0;
     }

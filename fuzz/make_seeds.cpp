@@ -8,6 +8,7 @@
 
 #include "dff_builder.hpp"
 #include "dsf_generator.hpp"
+#include "dst_frame_builder.hpp"
 #include "wav_builder.hpp"
 
 namespace {
@@ -64,6 +65,27 @@ Seeds dff_seeds() {
                           dst_frames})},
         {"other_prop_first", dff_form({dff_prop({dff_chunk("ABCD", pattern_bytes(3))}, "ANY "),
                                        dff_prop({dff_fs(11289600)}), dff_chunk("DSD ", sound)})},
+        // Frames and titles: the walks inside "DST " and "DIIN".
+        {"dst_frames_titles",
+         dff_form({dff_fver(),
+                   dff_prop({dff_fs(2822400), dff_chnl_stereo(), dff_cmpr("DST ", "DST Encoded")}),
+                   dff_chunk("DIIN",
+                             [] {
+                                 Bytes body = dff_chunk("DIAR", {0, 0, 0, 3, 'A', 'r', 't'});
+                                 const Bytes title = dff_chunk("DITI", {0, 0, 0, 2, 'T', 'i'});
+                                 body.insert(body.end(), title.begin(), title.end());
+                                 return body;
+                             }()),
+                   dff_chunk("DST ",
+                             [] {
+                                 Bytes body = dff_chunk("FRTE", {0, 0, 0, 2, 0, 75});
+                                 for (const Bytes& chunk : {dff_chunk("DSTF", pattern_bytes(9)),
+                                                            dff_chunk("DSTC", {1, 2, 3, 4}),
+                                                            dff_chunk("DSTF", pattern_bytes(4))}) {
+                                     body.insert(body.end(), chunk.begin(), chunk.end());
+                                 }
+                                 return body;
+                             }())})},
     };
 }
 
@@ -91,6 +113,53 @@ Seeds wav_seeds() {
     };
 }
 
+// DST frames after the two bytes the harness reads: channels - 1, and the
+// rate's index (0: 8 x 44100 Hz, 3: 64 x 44100 Hz) plus 4 for decoding in
+// pairs too.
+Seeds dst_seeds() {
+    using namespace dsd::test::dst;
+    const auto seed = [](unsigned channels, unsigned rate_index, const Bytes& frame) {
+        Bytes out{static_cast<std::uint8_t>(channels - 1), static_cast<std::uint8_t>(rate_index)};
+        out.insert(out.end(), frame.begin(), frame.end());
+        return out;
+    };
+    const auto sound = [](unsigned channels, std::size_t L) {
+        std::vector<Bytes> each;
+        for (unsigned c = 0; c < channels; ++c) {
+            each.push_back(tone(800.0 + 300.0 * c, 352800u * (L / 588), L));
+        }
+        return interleave(each);
+    };
+    const Bytes mono = sound(1, 588);
+    const Bytes six = sound(6, 588);
+    const Bytes stereo64 = sound(2, 4704);
+
+    // Segments per channel, several filters and tables, Rice coding with
+    // each method, half probability, a table of length 1.
+    FrameSpec mixed = fitted_spec(6, 588, six, 24, 16);
+    mixed.filter_segmentation = {false, 10, {{13}, {}, {20, 13}, {}, {}, {15}}};
+    mixed.tables_same_segmentation = false;
+    mixed.table_segmentation = {true, 3, {{5, 9, 30}}};
+    mixed.tables_same_mapping = false;
+    mixed.table_mapping = {true, {{0, 1, 2, 1}}};
+    mixed.tables.resize(3);
+    mixed.tables[2] = {{128}, {}};
+    mixed.half_probability = {true, false, true, false, false, true};
+    for (unsigned f = 0; f < 6; ++f) {
+        mixed.filters[f].coding = {true, f % 3, 2 + f % 4};
+    }
+    mixed.tables[0].coding = {true, 2, 1};
+    fit_tables(mixed, six);
+
+    return {
+        {"stored_mono", seed(1, 0, stored_frame(mono))},
+        {"mono_order16", seed(1, 0, compressed_frame(fitted_spec(1, 588, mono, 16, 24), mono))},
+        {"six_mixed", seed(6, 4, compressed_frame(mixed, six))},
+        {"stereo64_order64",
+         seed(2, 7, compressed_frame(fitted_spec(2, 4704, stereo64, 64, 64), stereo64))},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +172,7 @@ int main(int argc, char** argv) {
         {"dsf", dsf_seeds()},
         {"dff", dff_seeds()},
         {"wav", wav_seeds()},
+        {"dst", dst_seeds()},
     };
     for (const auto& [corpus, seeds] : corpora) {
         std::error_code ec;

@@ -64,6 +64,18 @@ inline bool cpu_has_avx2() {
     return has;
 }
 
+// GFNI's affine transform multiplies every byte by an 8x8 bit matrix; the
+// one with ones on the anti-diagonal reverses its bits in one instruction.
+__attribute__((target("avx2,gfni"))) inline __m256i reverse_bits_gfni(__m256i x) {
+    return _mm256_gf2p8affine_epi64_epi8(
+        x, _mm256_set1_epi64x(static_cast<long long>(0x8040201008040201ULL)), 0);
+}
+
+inline bool cpu_has_gfni() {
+    static const bool has = cpu_has_avx2() && __builtin_cpu_supports("gfni");
+    return has;
+}
+
 #endif
 
 }  // namespace dsd::kernel

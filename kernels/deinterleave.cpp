@@ -14,7 +14,9 @@ namespace {
 using kernel::reversed_bytes;
 #if defined(__SSE2__)
 using kernel::cpu_has_avx2;
+using kernel::cpu_has_gfni;
 using kernel::reverse_bits_avx2;
+using kernel::reverse_bits_gfni;
 using kernel::reverse_bits_sse2;
 #endif
 
@@ -100,6 +102,45 @@ __attribute__((target("avx2"))) std::size_t split_stereo_avx2(const std::uint8_t
     return j;
 }
 
+// The same two paths with GFNI's one-instruction bit reversal, where most
+// of their time goes; 64 bytes or frames a step, so that the AVX2 paths
+// still take a tail and run on these machines too.
+__attribute__((target("avx2,gfni"))) std::size_t reverse_gfni(const std::uint8_t* in,
+                                                              std::uint8_t* out, std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 64 <= n; j += 64) {
+        for (std::size_t k = j; k < j + 64; k += 32) {
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), reverse_bits_gfni(a));
+        }
+    }
+    return j;
+}
+
+__attribute__((target("avx2,gfni"))) std::size_t split_stereo_gfni(const std::uint8_t* in,
+                                                                   std::uint8_t* l, std::uint8_t* r,
+                                                                   std::size_t n) {
+    const __m256i low_byte = _mm256_set1_epi16(0x00FF);
+    std::size_t j = 0;
+    for (; j + 64 <= n; j += 64) {
+        for (std::size_t k = j; k < j + 64; k += 32) {
+            const __m256i a =
+                reverse_bits_gfni(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * k)));
+            const __m256i b = reverse_bits_gfni(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 2 * k + 32)));
+            const __m256i left =
+                _mm256_packus_epi16(_mm256_and_si256(a, low_byte), _mm256_and_si256(b, low_byte));
+            const __m256i right =
+                _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(l + k),
+                                _mm256_permute4x64_epi64(left, 0xD8));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + k),
+                                _mm256_permute4x64_epi64(right, 0xD8));
+        }
+    }
+    return j;
+}
+
 #endif
 
 #if defined(__aarch64__) && defined(__ARM_NEON)
@@ -154,8 +195,11 @@ std::size_t split_neon(const std::uint8_t* in, std::uint8_t* const* out, std::si
 void reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
     std::size_t done = 0;
 #if defined(__SSE2__)
+    if (cpu_has_gfni()) {
+        done = reverse_gfni(in, out, n);
+    }
     if (cpu_has_avx2()) {
-        done = reverse_avx2(in, out, n);
+        done += reverse_avx2(in + done, out + done, n - done);
     }
     done += reverse_sse2(in + done, out + done, n - done);
 #endif
@@ -168,8 +212,11 @@ void reverse(const std::uint8_t* in, std::uint8_t* out, std::size_t n) {
 void split_stereo(const std::uint8_t* in, std::uint8_t* l, std::uint8_t* r, std::size_t n) {
     std::size_t done = 0;
 #if defined(__SSE2__)
+    if (cpu_has_gfni()) {
+        done = split_stereo_gfni(in, l, r, n);
+    }
     if (cpu_has_avx2()) {
-        done = split_stereo_avx2(in, l, r, n);
+        done += split_stereo_avx2(in + 2 * done, l + done, r + done, n - done);
     }
     done += split_stereo_sse2(in + 2 * done, l + done, r + done, n - done);
 #endif

@@ -12,7 +12,9 @@ namespace {
 using kernel::reversed_bytes;
 #if defined(__SSE2__)
 using kernel::cpu_has_avx2;
+using kernel::cpu_has_gfni;
 using kernel::reverse_bits_avx2;
+using kernel::reverse_bits_gfni;
 using kernel::reverse_bits_sse2;
 #endif
 
@@ -69,6 +71,31 @@ __attribute__((target("avx2"))) std::size_t interleave_avx2(const std::uint8_t* 
     return j;
 }
 
+// The same with GFNI's one-instruction bit reversal, where most of the AVX2
+// path's time goes; 64 bytes a step, so that the AVX2 path still takes a
+// tail and runs on these machines too.
+__attribute__((target("avx2,gfni"))) std::size_t interleave_reversed_gfni(const std::uint8_t* l,
+                                                                          const std::uint8_t* r,
+                                                                          std::uint8_t* o,
+                                                                          std::size_t n) {
+    std::size_t j = 0;
+    for (; j + 64 <= n; j += 64) {
+        for (std::size_t k = j; k < j + 64; k += 32) {
+            const __m256i a =
+                reverse_bits_gfni(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(l + k)));
+            const __m256i b =
+                reverse_bits_gfni(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r + k)));
+            const __m256i lo = _mm256_unpacklo_epi8(a, b);
+            const __m256i hi = _mm256_unpackhi_epi8(a, b);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 2 * k),
+                                _mm256_permute2x128_si256(lo, hi, 0x20));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + 2 * k + 32),
+                                _mm256_permute2x128_si256(lo, hi, 0x31));
+        }
+    }
+    return j;
+}
+
 #endif
 
 #if defined(__aarch64__) && defined(__ARM_NEON)
@@ -99,8 +126,11 @@ template <bool Reverse>
 void interleave(const std::uint8_t* l, const std::uint8_t* r, std::uint8_t* o, std::size_t n) {
     std::size_t done = 0;
 #if defined(__SSE2__)
+    if (Reverse && cpu_has_gfni()) {
+        done = interleave_reversed_gfni(l, r, o, n);
+    }
     if (cpu_has_avx2()) {
-        done = interleave_avx2<Reverse>(l, r, o, n);
+        done += interleave_avx2<Reverse>(l + done, r + done, o + 2 * done, n - done);
     }
     done += interleave_sse2<Reverse>(l + done, r + done, o + 2 * done, n - done);
 #endif

@@ -1,6 +1,7 @@
 // The byte-shuffling kernels of the converters: the widest vector path the
-// machine has (AVX2 chosen at run time, SSE2 on every x86-64, NEON on every
-// aarch64), with a portable path for the rest.
+// machine has (AVX2, and AVX2 with GFNI for the bit reversal, chosen at run
+// time, SSE2 on every x86-64, NEON on every aarch64), with a portable path
+// for the rest.
 #pragma once
 
 #include <cstddef>

@@ -11,8 +11,8 @@ inline constexpr std::string_view usage_text =
 // What --help adds after the usage text: the DFF tools' text has the rate
 // they set as its "%s".
 inline constexpr std::string_view dff_about =
-    "Sets the sampling rate declared in each DSDIFF (DFF) file to %s,\n"
-    "in place.\n"
+    "Sets the sampling rate declared in each DSDIFF (DFF) file to\n"
+    "%s, in place.\n"
     "  <diff_file1> <diff_file2>...  one or more DFF files; each name ends in .dff\n"
     "                                or .DFF\n"
     "Only the four bytes of the rate field are written, and only when they differ;\n"

@@ -2,6 +2,7 @@
 // --parents, -n, -q, -j, their GNU forms and errors, the reporting of a
 // batch, and the progress line on a terminal.
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include "dff_builder.hpp"
 #include "dff_expect.hpp"
 #include "dsf_generator.hpp"
+#include "dst_file.hpp"
 #include "test_support.hpp"
 
 namespace dsd::test {
@@ -29,6 +31,7 @@ namespace fs = std::filesystem;
 const std::string convert = DSF_DFF_CONVERT;
 const std::string dummy = DSF_DFF256_DUMMY;
 const std::string reverse = DFF_DSF_CONVERT;
+const std::string decoder = DFF_DST_DECODE;
 
 Bytes make(std::uint64_t samples, std::uint32_t bits = 1) {
     testgen::DsfSpec spec;
@@ -443,14 +446,16 @@ class Progress : public Batch {
         put("two.dsf", dsf);
         fs::create_directory(dir / "out");
     }
-    RunResult held(const std::vector<std::string>& args, bool terminal) {
+    RunResult held(const std::vector<std::string>& args, bool terminal,
+                   const std::string& program = convert,
+                   const decltype(RunOptions::stop_after_syscall)& stop = is_large_pread) {
         RunOptions options;
         options.stderr_terminal = terminal;
-        options.stop_after_syscall = is_sound_read;
+        options.stop_after_syscall = stop;
         options.while_stopped = [] {
             std::this_thread::sleep_for(std::chrono::milliseconds(1800));
         };
-        auto r = run(args, options);
+        auto r = run(args, options, program);
         EXPECT_TRUE(r.stopped);
         return r;
     }
@@ -488,6 +493,23 @@ TEST_F(Progress, ShownForTheWholeBatchWithJobs) {
     EXPECT_EQ(r.status, 0);
     expect_progress_lines(r.err, "", " of 2 files, 0 failed, ");
     EXPECT_EQ(read_file(dir / "out/two.dff"), expected_dff(dsf, 2822400));
+}
+
+// DST frames count as they are read: held at its first large write of
+// decoded sound, a conversion shows how far its reading has got.
+TEST_F(Progress, ShownWhileDstFramesAreDecoded) {
+    const Bytes sound = testgen::pattern_bytes(40 * 2 * 4704);
+    put("in.dff", testgen::dst_dff_file({}, sound));
+    const auto large_write = [](long number, const SyscallArguments& arguments) {
+        return number == SYS_write && arguments[2] >= 65536;
+    };
+    for (const auto& [program, output] : {std::pair{decoder, "out.dff"}, {reverse, "out.dsf"}}) {
+        const auto r = held({"-q", "in.dff", output}, true, program, large_write);
+        EXPECT_EQ(r.status, 0) << program;
+        expect_progress_lines(r.err, "in.dff  ", "%  ");
+        EXPECT_EQ(r.err.find("  0%"), std::string::npos) << program << ": " << r.err;
+    }
+    EXPECT_EQ(read_file(dir / "out.dff"), testgen::plain_dff_file({}, sound));
 }
 
 TEST_F(Progress, AbsentWhenStandardErrorIsNoTerminal) {

@@ -95,7 +95,7 @@ TEST(Interleave, UnalignedSpansAndOddLengths) {
     }
 }
 
-// Whichever vector path this machine takes (AVX2, SSE2, NEON) gives what the
+// Whichever vector path this machine takes (GFNI, AVX2, SSE2, NEON) gives what the
 // portable path gives, and that is the reference.
 TEST(Interleave, VectorPathMatchesThePortablePath) {
     std::mt19937 random(13);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ const Tool dummy{"dsf-dff256-dummy", DSF_DFF256_DUMMY, "Dummy DSF64 Data To DFF2
 const std::vector<Tool> converters{convert, dummy};
 const Tool reverse{"dff-dsf-convert", DFF_DSF_CONVERT, "DFF To DSF Converter",
                    " <in_dff_file> <out_dsf_file>\n"};
+const Tool decoder{"dff-dst-decode", DFF_DST_DECODE, "DST To DSD Decoder",
+                   " <in_dff_file> <out_dff_file>\n"};
 
 const std::string rewriter_title = "Change sampling rate";
 const std::string rewriter_tail = " <diff_file1> <diff_file2>.... \n";
@@ -50,6 +53,7 @@ const std::vector<Tool> rewriters{rate64, rate128, rate256, wav};
 std::vector<Tool> all_tools() {
     auto tools = converters;
     tools.push_back(reverse);
+    tools.push_back(decoder);
     tools.insert(tools.end(), rewriters.begin(), rewriters.end());
     return tools;
 }
@@ -67,6 +71,9 @@ RunResult run_in(const TempDir& dir, const Tool& tool, const std::vector<std::st
 std::string help_detail(const Tool& tool) {
     if (tool.name == reverse.name) {
         return "Optional: without it the input's name with dsf for its";
+    }
+    if (tool.name == decoder.name) {
+        return "the compression type becomes \"not compressed\"";
     }
     if (tool.title != rewriter_title) {
         return "Optional: without it the input's name with dff for its";
@@ -99,6 +106,47 @@ TEST(ToolOptions, HelpStartsWithTheUsageTextAndSaysMore) {
         const auto error = run_in(dir, tool, {}, tool.name);
         EXPECT_EQ(error.status, tool.title == rewriter_title ? 255 : 1);
         EXPECT_EQ(error.out, usage_of(tool, tool.name));
+        EXPECT_TRUE(dir.entries().empty());
+    }
+}
+
+// Every line of the help fits an 80-column terminal, and every option it
+// lists as standing alone, or as ending the run, works alone.
+TEST(ToolOptions, HelpFitsIn80ColumnsAndItsLoneOptionsWorkAlone) {
+    for (const auto& tool : all_tools()) {
+        TempDir dir;
+        const auto r = run_in(dir, tool, {"--help"}, tool.name);
+        ASSERT_EQ(r.status, 0) << tool.name;
+        std::istringstream lines(r.out);
+        bool in_lone_options = false;
+        bool all_alone = false;
+        int lone_options = 0;
+        for (std::string line; std::getline(lines, line);) {
+            const auto columns = std::count_if(line.begin(), line.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            });
+            EXPECT_LE(columns, 80) << tool.name << ": " << line;
+            if (line.ends_with("each alone on the command line:") ||
+                line.starts_with("Options, before the names")) {
+                in_lone_options = true;
+                all_alone = line.ends_with("each alone on the command line:");
+                continue;
+            }
+            // "  -h, --help     what it does", maybe on more indented lines
+            in_lone_options = in_lone_options && line.starts_with("  ");
+            if (!in_lone_options || !line.starts_with("  -") ||
+                (!all_alone && !line.ends_with(" and exit"))) {
+                continue;
+            }
+            std::istringstream words(line.substr(0, line.find("  ", 2)));
+            for (std::string option; std::getline(words >> std::ws, option, ',');) {
+                ++lone_options;
+                const auto alone = run_in(dir, tool, {option}, tool.name);
+                EXPECT_EQ(alone.status, 0) << tool.name << " " << option << ": " << alone.out;
+                EXPECT_NE(alone.out, "") << tool.name << " " << option;
+            }
+        }
+        EXPECT_GE(lone_options, 4) << tool.name << " lists no lone options:\n" << r.out;
         EXPECT_TRUE(dir.entries().empty());
     }
 }
@@ -179,6 +227,33 @@ TEST(ToolOptions, TheReverseConverterTakesAnyOtherArgumentAsAName) {
     const auto r = run_in(dir, reverse, {"--help.dff"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(file_exists(dir / "--help.dsf"));
+}
+
+// Both names are required; options only alone, as for the others.
+TEST(ToolOptions, TheDecoderTakesAnyOtherArgumentAsAName) {
+    TempDir dir;
+    write_file(dir / "in.dff", testgen::converter_dff_file(2822400, testgen::pattern_bytes(64)));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"in.dff"}, usage_of(decoder, decoder.name)},
+        {{"--", "in.dff"}, usage_of(decoder, decoder.name)},
+        {{"--help", "in.dff"}, "Usage: Wrong filename. --help\n"},
+        {{"in.dff", "-V"}, "Usage: Wrong filename. -V\n"},
+        {{"--help.dsf", "a.dff"}, "Usage: Input File extension is not 'dff'. --help.dsf\n"},
+        {{"in.dff", "--help.dsf"}, "Usage: Output File extension is not 'dff'. --help.dsf\n"},
+        {{"--help", "a", "b"}, usage_of(decoder, decoder.name)},
+    };
+    for (const auto& [args, message] : cases) {
+        const auto r = run_in(dir, decoder, args, decoder.name);
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.out, message);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+    }
+    write_file(dir / "--help.dff", read_file(dir / "in.dff"));
+    const auto r = run_in(dir, decoder, {"--", "--help.dff", "-V.dff"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Sound is not DST compressed : --help.dff\n");
 }
 
 TEST(ToolOptions, FilesNamedLikeOptionsConvert) {
@@ -429,12 +504,42 @@ TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
                                             text::wrong_channels,
                                             reverse::wrong_layout,
                                             text::wrong_data_size,
+                                            reverse::frame_count_differs,
+                                            reverse::damaged_frame,
                                             reverse::tag_skipped,
                                             text::cannot_open_output,
                                             text::cannot_rename,
                                             text::lost_output,
                                             text::read_error,
                                             text::write_error});
+}
+
+TEST_F(ManPages, DecoderPageListsEveryMessage) {
+    namespace text = convert_text;
+    namespace reverse = reverse_text;
+    namespace decode = dst_decode_text;
+    expect_page_lists("dff-dst-decode.1", batch_messages);
+    expect_page_lists("dff-dst-decode.1", {decode::usage,
+                                           decode::not_dst,
+                                           text::wrong_filename,
+                                           reverse::input_extension,
+                                           text::output_extension,
+                                           text::cannot_open_input,
+                                           reverse::not_dff,
+                                           reverse::past_end_of_file,
+                                           reverse::past_parent,
+                                           reverse::second_chunk,
+                                           reverse::wrong_chunk_size,
+                                           reverse::compressed,
+                                           reverse::missing_chunk,
+                                           reverse::frame_count_differs,
+                                           reverse::damaged_frame,
+                                           text::wrong_rate,
+                                           text::wrong_channels,
+                                           text::cannot_open_output,
+                                           text::cannot_rename,
+                                           text::read_error,
+                                           text::write_error});
 }
 
 TEST_F(ManPages, RewriterPagesListEveryMessage) {

@@ -313,6 +313,15 @@ TEST(DffRateSet, RejectedFilesStayByteForByte) {
                             testgen::dff_prop({testgen::dff_fs(2822400), testgen::dff_chnl_stereo(),
                                                testgen::dff_cmpr("DST ", "DST Encoded")}),
                             testgen::dff_chunk("DST ", testgen::pattern_bytes(32))})},
+        // Past the properties every chunk header still counts: a sound chunk
+        // declaring 4 GiB in a small file, a DST chunk after a DSD one.
+        {"sound4g.dff", with_bytes(good, 122, {0, 0, 0, 1, 0, 0, 0, 0})},
+        {"dst2.dff",
+         testgen::dff_form({testgen::dff_fver(),
+                            testgen::dff_prop({testgen::dff_fs(2822400), testgen::dff_chnl_stereo(),
+                                               testgen::dff_cmpr("DSD ", "not compressed")}),
+                            testgen::dff_chunk("DSD ", testgen::pattern_bytes(32)),
+                            testgen::dff_chunk("DST ", testgen::pattern_bytes(32))})},
     };
     TempDir dir;
     std::vector<std::string> names;
@@ -329,7 +338,9 @@ TEST(DffRateSet, RejectedFilesStayByteForByte) {
               "Usage: Not a 'DFF' file. text.dff\n"
               "Usage: Not a 'DFF' file. wave.dff\n"
               "Usage: Not a 'DFF' file. fs8.dff\n"
-              "Usage: DST compressed, rate not changed. dst.dff\n");
+              "Usage: DST compressed, rate not changed. dst.dff\n"
+              "Usage: Not a 'DFF' file. sound4g.dff\n"
+              "Usage: DST compressed, rate not changed. dst2.dff\n");
     EXPECT_EQ(r.err, "");
     for (const auto& [name, bytes] : files) {
         EXPECT_EQ(read_file(dir / name), bytes) << name;

@@ -64,7 +64,7 @@ Outcome expected_conversion(const Bytes& dsf) {
         if (size >= offset + width) {
             return false;
         }
-        o.err = " read error : " + std::to_string(std::max(offset, size)) + "\n";
+        o.err = " read error : " + std::to_string(size) + "\n";
         return true;
     };
     if (short_before(0, 4)) {

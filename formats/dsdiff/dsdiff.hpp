@@ -17,9 +17,18 @@
 //       others ("ABSS", "LSCO", ...) skipped
 //     "DSD " size  sound: a byte per channel in turn, earliest sample in the
 //                  most significant bit
-//     "DST " size  compressed sound, instead of "DSD "
+//     "DST " size  compressed sound, instead of "DSD ", local chunks inside:
+//       "FRTE" 6  frame count (u32), frame rate (u16, 75)
+//       "DSTF" size  one DST frame, per frame, in order
+//       "DSTC" size  a check value of the frame before, optional
+//       others skipped
+//     "DSTI" size  an index of the frames' positions, optional
 //     "ID3 " size  an ID3v2 tag
-//     others ("DIIN", "COMT", "MANF", ...) skipped
+//     "DIIN" size  edited master information, local chunks inside:
+//       "DIAR" size  count (u32), then the artist's text
+//       "DITI" size  count (u32), then the title's text
+//       others ("EMID", "MARK", ...) skipped
+//     others ("COMT", "MANF", ...) skipped
 //
 // The 130-byte header the converters write (offsets of the fields they set):
 //   0   "FRM8"  form size (file size less 12)  "DSD "
@@ -36,6 +45,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
@@ -77,11 +88,13 @@ struct DffChunkSpan {
 struct DffWalk {
     DffWalkError error = DffWalkError::none;
     ChunkId error_id{};
+    // Bytes of error_id the file holds: fewer than 4 when the end of its
+    // container cuts it short (the rest are zero).
+    std::size_t error_id_length = 4;
     std::uint64_t error_offset = 0;  // of the chunk (unreadable: of the read)
     std::uint64_t error_size = 0;    // its size field
 
     bool has_sound_properties = false;         // a "PROP" chunk of type "SND "
-    bool sound_properties_walked = false;      // and all of it walked
     std::optional<std::uint64_t> rate_offset;  // of the "FS  " value
     std::uint32_t rate = 0;
     bool has_channels = false;  // a "CHNL" chunk
@@ -92,13 +105,81 @@ struct DffWalk {
     std::optional<ChunkId> compression;
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
-    std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+    bool dst_met = false;              // a "DST " chunk in the form, even a second sound chunk
+    std::optional<DffChunkSpan> id3;   // the first "ID3 " chunk
+    std::optional<DffChunkSpan> diin;  // the first "DIIN" chunk
 
     // DST in the properties or as the sound chunk.
     bool compressed() const { return compression.has_value() || sound_is_dst; }
 };
 
 DffWalk walk_dff(const ByteSource& source);
+
+// What a "DST " sound chunk holds, from the headers of its local chunks.
+struct DffDstWalk {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one: a chunk past the "DST " chunk, a second "FRTE", one too small.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::size_t error_id_length = 4;  // the bytes of it the file has
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    bool has_frame_table = false;   // an "FRTE" chunk
+    std::uint32_t frame_count = 0;  // its numbers
+    std::uint16_t frame_rate = 0;
+    std::uint64_t frames = 0;  // "DSTF" chunks
+};
+
+// Walks the "DST " chunk whose data is `dst`; reads only chunk headers, a
+// window at a time, in constant memory.
+DffDstWalk walk_dff_dst(const ByteSource& source, const DffChunkSpan& dst);
+
+// The frames of a "DST " chunk one by one, in file order, read a window at
+// a time.
+class DffDstFrameReader {
+  public:
+    DffDstFrameReader(const ByteSource& source, const DffChunkSpan& dst);
+
+    enum class Next {
+        frame,       // the next "DSTF" chunk's data is in the vector
+        end,         // no more
+        unreadable,  // a read failed or the layout broke (the file changed)
+    };
+    // Of a frame longer than `max_frame` bytes, only the first `max_frame`
+    // are read.
+    Next next(std::vector<std::uint8_t>& frame, std::uint64_t max_frame);
+    // Where the failed read started.
+    std::uint64_t failed_at() const { return failed_at_; }
+
+  private:
+    WindowedReader reader_;
+    std::uint64_t position_;
+    std::uint64_t end_;
+    std::uint64_t failed_at_ = 0;
+};
+
+// Texts longer than this are left out: a title, not a payload.
+inline constexpr std::uint32_t dff_max_text_length = 1 << 16;
+
+// What a "DIIN" chunk says. Texts are the bytes the file holds, as many as
+// their count says (writers differ on whether a chunk's size counts its pad
+// byte; the count does not): meant to be ASCII, in practice ISO-8859-1 or
+// UTF-8. The first of each kind counts.
+struct DffDiin {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one; what was read before it is kept.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    std::optional<std::string> artist;  // "DIAR"
+    std::optional<std::string> title;   // "DITI"
+};
+
+// Reads the "DIIN" chunk whose data is `diin`.
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin);
 
 enum class DffFinding { found, not_dff, dst_compressed, unreadable };
 
@@ -108,11 +189,12 @@ struct DffRateField {
     std::uint32_t rate = 0;    // its current value
 };
 
-// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
-// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
-// "DST " chunk in the form, makes it dst_compressed. Past the properties
-// only compressed sound matters: a break in the layout there is no reason
-// to leave the rate alone.
+// The rate field of the "PROP"/"SND " chunk. Reads every chunk header of
+// the form and nothing else: the sound data is skipped by its size, so the
+// time does not depend on the file's. A "CMPR" of any type but "DSD ", or a
+// "DST " chunk in the form met before any break of the layout, makes it
+// dst_compressed; any break of the layout (a chunk past the end of the file
+// or of its parent, a second sound chunk, ...) makes it not_dff.
 DffRateField locate_dff_rate_field(const ByteSource& source);
 
 }  // namespace dsd

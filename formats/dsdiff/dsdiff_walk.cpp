@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
 #include <span>
+#include <string>
+#include <utility>
 
 #include "byte_order.hpp"
 #include "chunk_id.hpp"
@@ -12,6 +14,11 @@ namespace {
 
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
 constexpr std::uint64_t form_header_size = 16;   // "FRM8", size, form type
+// Reads of the "DST " chunk: headers only while walking it (frames are a
+// few KiB apart, so a window holds the next header or two), whole frames
+// while decoding.
+constexpr std::size_t dst_walk_window = 4096;
+constexpr std::size_t dst_frame_window = std::size_t{1} << 20;
 
 struct ChunkHeader {
     ChunkId id{};
@@ -34,17 +41,45 @@ class Walker {
         return result_;
     }
 
+    DffDstWalk walk_dst(const DffChunkSpan& span) {
+        WindowedReader window(source_, span.offset + span.size, dst_walk_window);
+        window_ = &window;
+        DffDstWalk dst;
+        walk_dst_chunks(span.offset, span.offset + span.size, dst);
+        window_ = nullptr;
+        dst.error = result_.error;
+        dst.error_id = result_.error_id;
+        dst.error_id_length = result_.error_id_length;
+        dst.error_offset = result_.error_offset;
+        dst.error_size = result_.error_size;
+        return dst;
+    }
+
+    DffDiin read_diin(const DffChunkSpan& span) {
+        DffDiin diin;
+        walk_diin(span.offset, span.offset + span.size, diin);
+        diin.error = result_.error;
+        diin.error_id = result_.error_id;
+        diin.error_offset = result_.error_offset;
+        diin.error_size = result_.error_size;
+        return diin;
+    }
+
   private:
-    bool fail(DffWalkError error, const ChunkId& id, std::uint64_t offset, std::uint64_t size = 0) {
+    bool fail(DffWalkError error, const ChunkId& id, std::uint64_t offset, std::uint64_t size = 0,
+              std::size_t id_length = 4) {
         result_.error = error;
         result_.error_id = id;
+        result_.error_id_length = id_length;
         result_.error_offset = offset;
         result_.error_size = size;
         return false;
     }
 
     bool read(std::uint64_t offset, std::span<std::uint8_t> out) {
-        return source_.read_exact(offset, out) || fail(DffWalkError::unreadable, {}, offset);
+        const bool ok =
+            window_ != nullptr ? window_->read_exact(offset, out) : source_.read_exact(offset, out);
+        return ok || fail(DffWalkError::unreadable, {}, offset);
     }
 
     bool read_form() {
@@ -56,7 +91,8 @@ class Walker {
         ChunkId first{};
         std::copy_n(form.begin(), std::min<std::size_t>(present, 4), first.begin());
         if (present < form_header_size || !has_id(form, "FRM8")) {
-            return fail(DffWalkError::not_dsdiff, first, 0, std::min<std::size_t>(present, 4));
+            const std::size_t id_length = std::min<std::size_t>(present, 4);
+            return fail(DffWalkError::not_dsdiff, first, 0, id_length, id_length);
         }
         const auto type = std::span(form).subspan(12);
         if (!has_id(type, "DSD ")) {
@@ -90,7 +126,7 @@ class Walker {
             }
             return fail(
                 end == source_.size ? DffWalkError::past_end_of_file : DffWalkError::past_parent,
-                chunk.id, pos);
+                chunk.id, pos, 0, id_bytes);
         }
         std::array<std::uint8_t, chunk_header_size> raw{};
         if (!read(pos, raw)) {
@@ -140,9 +176,9 @@ class Walker {
                         !walk_sound_properties(chunk.body + 4, chunk.body + chunk.size)) {
                         return;
                     }
-                    result_.sound_properties_walked = true;
                 }
             } else if (has_id(chunk.id, "DSD ") || has_id(chunk.id, "DST ")) {
+                result_.dst_met = result_.dst_met || has_id(chunk.id, "DST ");
                 if (!once(seen_sound, chunk)) {
                     return;
                 }
@@ -150,6 +186,8 @@ class Walker {
                 result_.sound_is_dst = has_id(chunk.id, "DST ");
             } else if (has_id(chunk.id, "ID3 ") && !result_.id3) {
                 result_.id3 = DffChunkSpan{chunk.body, chunk.size};
+            } else if (has_id(chunk.id, "DIIN") && !result_.diin) {
+                result_.diin = DffChunkSpan{chunk.body, chunk.size};
             }
             pos = chunk.next;
         }
@@ -217,7 +255,70 @@ class Walker {
         return true;
     }
 
+    // The local chunks of a "DST " chunk occupy [begin, end).
+    void walk_dst_chunks(std::uint64_t begin, std::uint64_t end, DffDstWalk& dst) {
+        for (std::uint64_t pos = begin; pos < end;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, end, chunk)) {
+                return;
+            }
+            if (has_id(chunk.id, "DSTF")) {
+                ++dst.frames;
+            } else if (has_id(chunk.id, "FRTE")) {
+                std::array<std::uint8_t, 6> table{};
+                if (!once(dst.has_frame_table, chunk) || !at_least(chunk, table.size()) ||
+                    !read(chunk.body, table)) {
+                    return;
+                }
+                dst.frame_count = load_be32(table);
+                dst.frame_rate = static_cast<std::uint16_t>(table[4] << 8 | table[5]);
+            }
+            pos = chunk.next;
+        }
+    }
+
+    // The local chunks of a "DIIN" chunk occupy [begin, end).
+    void walk_diin(std::uint64_t begin, std::uint64_t end, DffDiin& diin) {
+        for (std::uint64_t pos = begin; pos < end;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, end, chunk)) {
+                return;
+            }
+            const bool artist = has_id(chunk.id, "DIAR");
+            if (artist || has_id(chunk.id, "DITI")) {
+                auto& text = artist ? diin.artist : diin.title;
+                if (!text && !read_text(chunk, text)) {
+                    return;
+                }
+            }
+            pos = chunk.next;
+        }
+    }
+
+    // A count (u32) and that many bytes of text.
+    bool read_text(const ChunkHeader& chunk, std::optional<std::string>& text) {
+        std::array<std::uint8_t, 4> count_bytes{};
+        if (!at_least(chunk, count_bytes.size()) || !read(chunk.body, count_bytes)) {
+            return false;
+        }
+        const std::uint32_t count = load_be32(count_bytes);
+        if (!at_least(chunk, 4 + std::uint64_t{count})) {
+            return false;
+        }
+        if (count > dff_max_text_length) {
+            return true;
+        }
+        std::string bytes(count, '\0');
+        if (!read(chunk.body + 4,
+                  std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), count))) {
+            return false;
+        }
+        text = std::move(bytes);
+        return true;
+    }
+
     const ByteSource& source_;
+    WindowedReader* window_ = nullptr;  // reads go through it when set
     DffWalk result_;
     std::uint64_t form_end_ = 0;
 };
@@ -232,10 +333,50 @@ DffWalk walk_dff(const ByteSource& source) {
     return Walker(source).run();
 }
 
+DffDstWalk walk_dff_dst(const ByteSource& source, const DffChunkSpan& dst) {
+    return Walker(source).walk_dst(dst);
+}
+
+DffDstFrameReader::DffDstFrameReader(const ByteSource& source, const DffChunkSpan& dst)
+    : reader_(source, dst.offset + dst.size, dst_frame_window),
+      position_(dst.offset),
+      end_(dst.offset + dst.size) {}
+
+DffDstFrameReader::Next DffDstFrameReader::next(std::vector<std::uint8_t>& frame,
+                                                std::uint64_t max_frame) {
+    while (position_ < end_) {
+        std::array<std::uint8_t, chunk_header_size> header{};
+        if (end_ - position_ < header.size() || !reader_.read_exact(position_, header)) {
+            failed_at_ = position_;
+            return Next::unreadable;
+        }
+        const std::uint64_t body = position_ + header.size();
+        const std::uint64_t size = load_be64(std::span(header).subspan(4));
+        if (size > end_ - body) {
+            failed_at_ = position_;
+            return Next::unreadable;
+        }
+        position_ = body + size + (size & 1);
+        if (has_id(header, "DSTF")) {
+            frame.resize(static_cast<std::size_t>(std::min(size, max_frame)));
+            if (!reader_.read_exact(body, frame)) {
+                failed_at_ = body;
+                return Next::unreadable;
+            }
+            return Next::frame;
+        }
+    }
+    return Next::end;
+}
+
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin) {
+    return Walker(source).read_diin(diin);
+}
+
 DffRateField locate_dff_rate_field(const ByteSource& source) {
     const DffWalk walk = walk_dff(source);
-    // A sound chunk the walk met came before anything that stopped it.
-    if (walk.sound_is_dst) {
+    // A "DST " chunk the walk met came before anything that stopped it.
+    if (walk.dst_met) {
         return finding(DffFinding::dst_compressed);
     }
     switch (walk.error) {
@@ -244,10 +385,7 @@ DffRateField locate_dff_rate_field(const ByteSource& source) {
         case DffWalkError::unreadable:
             return finding(DffFinding::unreadable);
         default:
-            if (!walk.sound_properties_walked) {
-                return finding(DffFinding::not_dff);
-            }
-            break;
+            return finding(DffFinding::not_dff);
     }
     if (!walk.rate_offset) {
         return finding(DffFinding::not_dff);

@@ -16,12 +16,12 @@ DsfHeaderResult read_dsf_header(int fd) {
 
     DsfHeaderResult result;
     // Fields are checked in file order, so a short file fails at the first
-    // field it does not hold; the position is where reading that field would
-    // have stopped.
+    // field it does not hold; the position is where reading stopped, never
+    // past the end of the file.
     const auto field = [&](std::uint64_t offset, std::uint64_t size) {
         if (got < offset + size) {
             result.error = DsfHeaderError::read_failed;
-            result.detail = std::max(offset, got);
+            result.detail = got;
             return false;
         }
         return true;

@@ -10,49 +10,19 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <numbers>
 #include <span>
+#include <string>
 
 #include "byte_order.hpp"
+#include "tone.hpp"
 
 namespace dsd::testgen {
 namespace {
 
 constexpr std::size_t block_size = 4096;
 constexpr std::size_t header_size = 92;
-
-// Second-order sigma-delta modulator driven by a sine oscillator: a real
-// one-bit signal, so decoders that read the output hear the tone.
-class ToneModulator {
-  public:
-    ToneModulator(double tone_hz, double sampling_hz, double amplitude)
-        : step_cos_(std::cos(2 * std::numbers::pi * tone_hz / sampling_hz)),
-          step_sin_(std::sin(2 * std::numbers::pi * tone_hz / sampling_hz)),
-          amplitude_(amplitude) {}
-
-    bool next_bit() {
-        const double x = amplitude_ * sin_;
-        const double out = integrator2_ >= 0 ? 1.0 : -1.0;
-        integrator1_ += x - out;
-        integrator2_ += integrator1_ - out;
-        // Rotate the oscillator; renormalise now and then against drift.
-        const double c = cos_ * step_cos_ - sin_ * step_sin_;
-        sin_ = sin_ * step_cos_ + cos_ * step_sin_;
-        cos_ = c;
-        if (++count_ % 65536 == 0) {
-            const double norm = std::sqrt(cos_ * cos_ + sin_ * sin_);
-            cos_ /= norm;
-            sin_ /= norm;
-        }
-        return out > 0;
-    }
-
-  private:
-    double step_cos_, step_sin_, amplitude_;
-    double cos_ = 1.0, sin_ = 0.0;
-    double integrator1_ = 0.0, integrator2_ = 0.0;
-    std::uint64_t count_ = 0;
-};
 
 std::uint64_t bytes_per_channel(const DsfSpec& spec) {
     return (spec.sample_count + 7) / 8;
@@ -165,21 +135,96 @@ bool write_dsf(const DsfSpec& spec, std::ostream& out) {
            out.flush();
 }
 
-std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
-                                         std::optional<std::size_t> total_length, bool footer) {
-    const bool has_footer = footer && major == 4;
-    // One TIT2 frame: 10-byte frame header, encoding byte, the text.
-    // Sized once: GCC 12 for s390x takes an insert after a push_back here
-    // for an overflow.
-    std::vector<std::uint8_t> body(11 + title.size());
-    std::copy_n("TIT2", 4, body.begin());
-    body[10] = major == 4 ? 3 : 0;  // UTF-8 in 2.4, Latin-1 in 2.3
-    std::copy(title.begin(), title.end(), body.begin() + 11);
-    const auto frame_size = static_cast<std::uint32_t>(body.size() - 10);
-    if (major == 4) {
-        store_syncsafe(std::span(body).subspan(4, 4), frame_size);
+std::optional<std::u32string> decode_utf8(const std::string& text) {
+    std::u32string decoded;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || i + length > text.size()) {
+            return std::nullopt;
+        }
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) {
+                return std::nullopt;
+            }
+            code = code << 6 | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        constexpr std::array<char32_t, 5> least{0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[length] || (code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) {
+            return std::nullopt;
+        }
+        decoded += code;
+        i += length;
+    }
+    return decoded;
+}
+
+namespace {
+
+// A text frame's data: its encoding byte, then the text. ID3v2.4 takes the
+// UTF-8 as it is; ID3v2.3 knows only Latin-1 and UTF-16, so text beyond
+// ASCII goes as UTF-16 with a byte-order mark, which every reader decodes to
+// the same characters. Text that is not UTF-8 goes as its bytes, Latin-1.
+std::vector<std::uint8_t> text_data(const std::string& text, int major) {
+    std::vector<std::uint8_t> data;
+    const auto decoded = decode_utf8(text);
+    const bool ascii = std::ranges::all_of(text, [](char c) { return (c & 0x80) == 0; });
+    if (major == 4 && decoded) {
+        data.push_back(3);
+    } else if (ascii || !decoded) {
+        data.push_back(0);
     } else {
-        store_be32(std::span(body).subspan(4, 4), frame_size);
+        data = {1, 0xFF, 0xFE};
+        const auto put = [&](char32_t unit) {
+            data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+            data.push_back(static_cast<std::uint8_t>(unit >> 8));
+        };
+        for (const char32_t code : *decoded) {
+            if (code < 0x10000) {
+                put(code);
+            } else {
+                put(0xD800 + ((code - 0x10000) >> 10));
+                put(0xDC00 + ((code - 0x10000) & 0x3FF));
+            }
+        }
+        return data;
+    }
+    data.insert(data.end(), text.begin(), text.end());
+    return data;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
+                                         std::optional<std::size_t> total_length, bool footer,
+                                         const std::string& artist) {
+    const bool has_footer = footer && major == 4;
+    // The frames: a 10-byte frame header each, then its data.
+    std::vector<std::uint8_t> body;
+    const auto add_frame = [&](const char* id, const std::string& text) {
+        const auto data = text_data(text, major);
+        std::array<std::uint8_t, 10> frame_header{};
+        std::copy_n(id, 4, frame_header.begin());
+        const auto size = static_cast<std::uint32_t>(data.size());
+        if (major == 4) {
+            store_syncsafe(std::span(frame_header).subspan(4, 4), size);
+        } else {
+            store_be32(std::span(frame_header).subspan(4, 4), size);
+        }
+        // Sized once: GCC 12 for s390x takes an insert after a push_back
+        // here for an overflow.
+        const std::size_t at = body.size();
+        body.resize(at + frame_header.size() + data.size());
+        std::copy(frame_header.begin(), frame_header.end(),
+                  body.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy(data.begin(), data.end(), body.begin() + static_cast<std::ptrdiff_t>(at + 10));
+    };
+    add_frame("TIT2", title);
+    if (!artist.empty()) {
+        add_frame("TPE1", artist);
     }
     const std::size_t fixed = 10 + (has_footer ? 10 : 0);
     if (total_length && *total_length > fixed + body.size()) {

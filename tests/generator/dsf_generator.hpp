@@ -29,10 +29,15 @@ bool write_dsf(const DsfSpec& spec, std::ostream& out);
 // Number of data bytes (both channels, whole 4096-byte blocks).
 std::uint64_t dsf_data_bytes(const DsfSpec& spec);
 
-// A minimal ID3v2 tag (major version 3 or 4) with a TIT2 title frame; the
-// padding makes the total length exactly `total_length` when it is given.
+// A minimal ID3v2 tag (major version 3 or 4) with a TIT2 title frame and,
+// when `artist` is not empty, a TPE1 artist frame; the padding makes the
+// total length exactly `total_length` when it is given. UTF-8 text reads
+// back as the same characters in either version.
 std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major = 3,
                                          std::optional<std::size_t> total_length = std::nullopt,
-                                         bool footer = false);
+                                         bool footer = false, const std::string& artist = {});
+
+// The code points of `text`, or nothing when it is not valid UTF-8.
+std::optional<std::u32string> decode_utf8(const std::string& text);
 
 }  // namespace dsd::testgen

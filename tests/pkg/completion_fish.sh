@@ -53,20 +53,48 @@ for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect "$tool -t sub a.dsf b.DSF " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
     expect "$tool --target-directory=sub -j 2 a.dsf " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
     expect "$tool -t sub a.dsf --" ::
+    # After "--", the words count as they would without it.
     expect "$tool -- " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+    expect "$tool -- a.dsf " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool a.dsf -- " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool -- a.dsf d.dff " ::
+    expect "$tool -- --h" ::
 done
 expect "dff-dsf-convert " :: d.dff e.DFF dir.dsf/ sub/
 expect "dff-dsf-convert sub/" :: sub/out.dff
 expect "dff-dsf-convert d.dff " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
 expect "dff-dsf-convert d.dff a.dsf " ::
 expect "dff-dsf-convert -t sub d.dff " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dsf-convert -- " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dsf-convert -- d.dff " :: a.dsf b.DSF "with space.dsf" dir.dsf/ sub/
+expect "dff-dsf-convert -- d.dff a.dsf " ::
+expect "dff-dst-decode " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dst-decode d.dff " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dst-decode d.dff sub/" :: sub/out.dff
+expect "dff-dst-decode d.dff e.DFF " ::
+expect "dff-dst-decode --" :: --help --version "${batch_options[@]}"
+expect "dff-dst-decode -n -- d.dff " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dst-decode -t " :: dir.dsf/ sub/
+expect "dff-dst-decode -qt sub d.dff e.DFF " :: d.dff e.DFF dir.dsf/ sub/
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect "$tool " :: d.dff e.DFF dir.dsf/ sub/
     expect "$tool d.dff e.DFF " :: d.dff e.DFF dir.dsf/ sub/
     expect "$tool d.dff sub/" :: sub/out.dff
     expect "$tool --h" :: --help
+    expect "$tool -- " :: d.dff e.DFF dir.dsf/ sub/
+    expect "$tool -- --h" ::
 done
 expect "wav-rate-set " :: g.wav h.WAV dir.dsf/ sub/
 expect "wav-rate-set g.wav " :: g.wav h.WAV dir.dsf/ sub/
 expect "wav-rate-set sub/" :: sub/s.wav
+expect "wav-rate-set -- " :: g.wav h.WAV dir.dsf/ sub/
+
+# After "--", a name that starts with "-" is a file like any other.
+mkdir dashes
+cd dashes
+touch -- -odd.dsf -odd.dff
+expect "dsf-dff-convert -- -" :: -odd.dsf
+expect "dsf-dff-convert -- -odd.dsf -" :: -odd.dff
+expect "dff-dsf-convert -- -" :: -odd.dff
+expect "dff-rate-set-64 -- -odd.dff -" :: -odd.dff
 exit $status

@@ -41,18 +41,19 @@ status_=0
 # expect TOOL WORD... :: EXPECTED...: completes the last word (the words
 # before it are typed already) and compares the sorted offers.
 expect() {
-    local service=$1 words=() expected=()
+    local service=$1 args=() expected=()
     shift
-    while [[ $1 != :: ]]; do words+=("$1"); shift; done
+    while [[ $1 != :: ]]; do args+=("$1"); shift; done
     shift
     expected=("$@")
-    local CURRENT=$((${#words} + 1)) PREFIX=${words[-1]}
-    words=($service $words)
+    # As zsh sets them: the command line's words, the command first.
+    local -a words=("$service" "${args[@]}")
+    local CURRENT=${#words} PREFIX=${args[-1]}
     offers=()
     _dsdtools
     local got=${(j:|:)${(o)offers}} want=${(j:|:)${(o)expected}}
     if [[ $got != "$want" ]]; then
-        print -r -- "FAIL: $service ${(q)words}: offered '$got', expected '$want'"
+        print -r -- "FAIL: $service ${(q)args}: offered '$got', expected '$want'"
         status_=1
     fi
 }
@@ -77,19 +78,48 @@ for option in case_glob no_case_glob; do
         expect $tool -t sub a.dsf b.DSF "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
         expect $tool --target-directory=sub -j 2 a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
         expect $tool -t sub a.dsf -- ::
+        # After "--", the words count as they would without it.
         expect $tool -- "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+        expect $tool -- a.dsf "" :: d.dff e.DFF dir.dsf sub
+        expect $tool a.dsf -- "" :: d.dff e.DFF dir.dsf sub
+        expect $tool -- a.dsf d.dff "" ::
+        expect $tool -- --h ::
     done
     expect dff-dsf-convert "" :: d.dff e.DFF dir.dsf sub
     expect dff-dsf-convert sub/ :: sub/out.dff
     expect dff-dsf-convert d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
     expect dff-dsf-convert d.dff a.dsf "" ::
+    expect dff-dsf-convert -- "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-convert -- d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect dff-dsf-convert -- d.dff a.dsf "" ::
+    expect dff-dst-decode "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dst-decode d.dff "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dst-decode d.dff e.DFF "" ::
+    expect dff-dst-decode -- :: --help --version $batch_options
+    expect dff-dst-decode -n -- d.dff "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dst-decode -t "" :: dir.dsf sub
+    expect dff-dst-decode -qt sub d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-convert -t sub d.dff "" :: d.dff e.DFF dir.dsf sub
     for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
         expect $tool "" :: d.dff e.DFF dir.dsf sub
         expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
         expect $tool --h :: --help
+        expect $tool -- "" :: d.dff e.DFF dir.dsf sub
+        expect $tool -- d.dff "" :: d.dff e.DFF dir.dsf sub
+        expect $tool -- --h ::
     done
     expect wav-rate-set "" :: g.wav h.WAV dir.dsf sub
     expect wav-rate-set g.wav sub/ :: sub/s.wav
+    expect wav-rate-set -- "" :: g.wav h.WAV dir.dsf sub
     expect /usr/bin/wav-rate-set "" :: g.wav h.WAV dir.dsf sub
 done
+
+# After "--", a name that starts with "-" is a file like any other.
+mkdir dashes
+cd dashes
+touch -- -odd.dsf -odd.dff
+expect dsf-dff-convert -- - :: -odd.dsf
+expect dsf-dff-convert -- -odd.dsf - :: -odd.dff
+expect dff-dsf-convert -- - :: -odd.dff
+expect dff-rate-set-64 -- -odd.dff - :: -odd.dff
 exit $status_
