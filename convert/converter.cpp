@@ -221,21 +221,31 @@ void report_plan_error(const DsfPlan& plan, FileReport& out) {
     }
 }
 
+// Plans the reading of the whole DSDIFF input with `plan_for`; false, and
+// reported, when the input has no size to plan by.
+template <typename Plan, typename Planner>
+bool plan_input(int in, FileReport& report, Plan& plan, const Planner& plan_for) {
+    const auto size = file_size(in);
+    if (!size) {
+        report.message(Stream::err, text::read_error, 0);
+        return false;
+    }
+    plan = plan_for(file_source(in, *size));
+    if (plan.walk.error == DffWalkError::unreadable) {
+        // The walk reads only inside the size it was given: a read there
+        // fails when the file shrank, and stopped at its end at the latest.
+        if (const auto now = file_size(in)) {
+            plan.walk.error_offset = std::min(plan.walk.error_offset, *now);
+        }
+    }
+    return true;
+}
+
 class DffToDsf final : public Conversion {
   public:
     bool check(int in, FileReport& report) override {
-        const auto size = file_size(in);
-        if (!size) {
-            report.message(Stream::err, text::read_error, 0);
+        if (!plan_input(in, report, plan_, plan_dsf)) {
             return false;
-        }
-        plan_ = plan_dsf(file_source(in, *size));
-        if (plan_.walk.error == DffWalkError::unreadable) {
-            // The walk reads only inside the size it was given: a read there
-            // fails when the file shrank, and stopped at its end at the latest.
-            if (const auto now = file_size(in)) {
-                plan_.walk.error_offset = std::min(plan_.walk.error_offset, *now);
-            }
         }
         if (plan_.error != DsfPlanError::none) {
             report_plan_error(plan_, report);
@@ -301,12 +311,9 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input, 
 class DstDecode final : public Conversion {
   public:
     bool check(int in, FileReport& report) override {
-        const auto size = file_size(in);
-        if (!size) {
-            report.message(Stream::err, text::read_error, 0);
+        if (!plan_input(in, report, plan_, plan_dst_decode)) {
             return false;
         }
-        plan_ = plan_dst_decode(file_source(in, *size));
         if (plan_.error != DecodePlanError::none) {
             report_decode_plan_error(plan_, report.name(), report);
             return false;

@@ -464,7 +464,11 @@ ExfatMount::~ExfatMount() {
     }
     if (!device_.empty()) {
         if (const auto losetup = system_tool("losetup")) {
-            run_program(*losetup, {"--detach", device_});
+            try {
+                run_program(*losetup, {"--detach", device_});
+            } catch (const std::exception&) {
+                // No process to detach it: it stays attached, and empty.
+            }
         }
     }
 }
