@@ -199,11 +199,11 @@ DsfBlockWriter::DsfBlockWriter(int out, const DsfPlan& plan)
       channels_(plan.layout.channel_count),
       group_bytes_(dsf_block_size * channels_),
       groups_per_step_(step_bytes / group_bytes_),
-      step_(std::make_unique<std::uint8_t[]>(step_bytes)) {}
+      step_(step_bytes) {}
 
 std::size_t DsfBlockWriter::fill(std::span<const std::uint8_t> frames) {
     const std::size_t count = frames.size() / channels_;
-    const std::span<std::uint8_t> step(step_.get(), step_bytes);
+    const std::span<std::uint8_t> step = step_.bytes();
     std::array<std::span<std::uint8_t>, dsf_max_channels> blocks;
     std::size_t done = 0;
     while (done < count && filled_ < step_frames()) {
@@ -236,7 +236,7 @@ bool DsfBlockWriter::finish() {
 }
 
 bool DsfBlockWriter::write_step() {
-    const std::span<std::uint8_t> step(step_.get(), step_bytes);
+    const std::span<std::uint8_t> step = step_.bytes();
     const std::size_t groups = (filled_ + dsf_block_size - 1) / dsf_block_size;
     // Only the last block of a channel is short.
     if (const std::size_t at = filled_ % dsf_block_size; at != 0) {
@@ -265,12 +265,12 @@ WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, unsigned thre
         }
     } else {
         const std::size_t channels = plan.layout.channel_count;
-        const auto in_step = std::make_unique<std::uint8_t[]>(step_bytes);
+        const ScratchBuffer in_step(step_bytes);
         std::uint64_t offset = plan.sound.offset;
         for (std::uint64_t left = plan.layout.bytes_per_channel; left != 0;) {
             const std::size_t frames =
                 static_cast<std::size_t>(std::min<std::uint64_t>(left, blocks.step_frames()));
-            const std::span<std::uint8_t> sound(in_step.get(), frames * channels);
+            const auto sound = in_step.bytes().first(frames * channels);
             if (const std::size_t got = read_full_at(in, sound, offset); got != sound.size()) {
                 return {WriteStatus::read_failed, static_cast<std::int64_t>(offset + got)};
             }
@@ -288,8 +288,8 @@ WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, unsigned thre
         return write_failure(out);
     }
     if (plan.tag) {
-        const auto buffer = std::make_unique<std::array<std::uint8_t, 65536>>();
-        return copy_range(in, plan.tag->offset, plan.tag->size, out, *buffer);
+        const ScratchBuffer buffer(65536);
+        return copy_range(in, plan.tag->offset, plan.tag->size, out, buffer.bytes());
     }
     if (!plan.titles_tag.empty() && !write_full(out, plan.titles_tag)) {
         return write_failure(out);

@@ -17,6 +17,7 @@
 #include "dsf.hpp"
 #include "dst_sound.hpp"
 #include "progress.hpp"
+#include "scratch_buffer.hpp"
 #include "write_result.hpp"
 
 namespace dsd {
@@ -92,7 +93,7 @@ class DsfBlockWriter {
     std::size_t channels_;
     std::size_t group_bytes_;  // a block of each channel
     std::size_t groups_per_step_;
-    std::unique_ptr<std::uint8_t[]> step_;
+    ScratchBuffer step_;
     std::size_t filled_ = 0;  // bytes of each channel in the step
 };
 

@@ -8,6 +8,7 @@
 #include "dsdiff.hpp"
 #include "file_io.hpp"
 #include "interleave.hpp"
+#include "scratch_buffer.hpp"
 
 namespace dsd {
 namespace {
@@ -17,8 +18,7 @@ constexpr std::size_t pair_bytes = 2 * dsf_block_size;
 // nothing next to the copy, and both buffers stay in a 2 MiB L2 cache, where
 // the kernel's copies in and out find them.
 constexpr std::size_t pairs_per_chunk = 32;
-
-using Chunk = std::array<std::uint8_t, pairs_per_chunk * pair_bytes>;
+constexpr std::size_t chunk_bytes = pairs_per_chunk * pair_bytes;
 
 // Copies the tag into an "ID3 " chunk, through the output buffer.
 WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
@@ -55,9 +55,9 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
         return write_failure(out);
     }
 
-    const auto in_chunk = std::make_unique<Chunk>();
-    const auto out_chunk = std::make_unique<Chunk>();
-    const std::span<std::uint8_t> out_buffer(*out_chunk);
+    const ScratchBuffer in_chunk(chunk_bytes);
+    const ScratchBuffer out_chunk(chunk_bytes);
+    const std::span<std::uint8_t> out_buffer = out_chunk.bytes();
     const bool reverse = info.bits_per_sample == 1;
     // Only the block pairs that hold the samples are read; the zero fill
     // after the last sample is not copied.
@@ -73,7 +73,7 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
         // past the bytes used is read, so nothing from beyond the chunk.
         const std::size_t last_take = taken - (pairs - 1) * dsf_block_size;
         const std::size_t wanted = (pairs - 1) * pair_bytes + dsf_block_size + last_take;
-        const auto chunk = std::span(*in_chunk).first(wanted);
+        const auto chunk = in_chunk.bytes().first(wanted);
         if (const std::size_t got = read_full_at(in, chunk, offset); got != wanted) {
             return {WriteStatus::read_failed, static_cast<std::int64_t>(offset + got)};
         }

@@ -9,6 +9,7 @@
 #include "chunk_id.hpp"
 #include "dsf.hpp"
 #include "file_io.hpp"
+#include "scratch_buffer.hpp"
 
 namespace dsd {
 namespace {
@@ -48,7 +49,7 @@ class Copier {
           plan_(plan),
           threads_(threads),
           progress_(progress),
-          buffer_(std::make_unique<std::uint8_t[]>(copy_buffer_size)) {}
+          buffer_(copy_buffer_size) {}
 
     WriteResult run() {
         // The form's size is known once everything is written.
@@ -108,8 +109,7 @@ class Copier {
     }
 
     bool copy(std::uint64_t offset, std::uint64_t length) {
-        const WriteResult copied =
-            copy_range(in_, offset, length, out_, std::span(buffer_.get(), copy_buffer_size));
+        const WriteResult copied = copy_range(in_, offset, length, out_, buffer_.bytes());
         if (copied.status != WriteStatus::ok) {
             result_ = copied;
             return false;
@@ -187,7 +187,7 @@ class Copier {
     const DecodePlan& plan_;
     unsigned threads_;
     ProgressCounter* progress_;
-    std::unique_ptr<std::uint8_t[]> buffer_;
+    ScratchBuffer buffer_;
     std::uint64_t written_ = 0;
     WriteResult result_;
 };
@@ -231,7 +231,7 @@ bool Copier::decode_sound() {
     if (!write(header)) {
         return false;
     }
-    BufferedSink sink(out_, std::span(buffer_.get(), copy_buffer_size));
+    BufferedSink sink(out_, buffer_.bytes());
     const WriteResult decoded = decode_dst_sound(in_, sound, sink, out_, threads_, progress_);
     if (decoded.status != WriteStatus::ok) {
         result_ = decoded;

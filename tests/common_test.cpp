@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "byte_order.hpp"
 #include "file_io.hpp"
 #include "file_name.hpp"
 #include "progress.hpp"
+#include "scratch_buffer.hpp"
 #include "test_support.hpp"
 #include "tool_options.hpp"
 
@@ -164,6 +166,32 @@ TEST(ByteOrder, RoundTripsBothOrders) {
     EXPECT_EQ(load_le64(b), 0x0102030405060708ull);
     EXPECT_EQ(load_le32(b), 0x05060708u);
     EXPECT_EQ(load_le16(b), 0x0708u);
+}
+
+// A buffer given back serves the thread's next one of its size or less;
+// buffers alive at once, or of other threads, never share bytes.
+TEST(ScratchBuffer, AThreadReusesWhatItGaveBack) {
+    const std::uint8_t* first = nullptr;
+    {
+        const ScratchBuffer a(1000);
+        EXPECT_EQ(a.bytes().size(), 1000u);
+        first = a.bytes().data();
+    }
+    {
+        const ScratchBuffer b(800);
+        EXPECT_EQ(b.bytes().data(), first);
+        EXPECT_EQ(b.bytes().size(), 800u);
+        const ScratchBuffer c(800);
+        EXPECT_NE(c.bytes().data(), first);
+        const ScratchBuffer larger(5000);
+        EXPECT_NE(larger.bytes().data(), first);
+        std::thread([&] {
+            const ScratchBuffer other(800);
+            EXPECT_NE(other.bytes().data(), c.bytes().data());
+        }).join();
+    }
+    const ScratchBuffer again(1000);
+    EXPECT_EQ(again.bytes().data(), first);
 }
 
 TEST(StagedOutput, AppearsOnlyOnCommit) {
