@@ -17,7 +17,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -227,17 +230,19 @@ std::string temp_name_for(const std::string& base) {
     return name;
 }
 
-// Whether `name` is one that temp_name_for(base) could have made.
-bool is_temp_name_of(std::string_view name, const std::string& base) {
-    const std::string_view stem = temp_stem(base);
-    if (name.size() != 1 + stem.size() + 1 + suffix_letters + temp_extension.size() ||
-        name[0] != '.' || name.substr(1, stem.size()) != stem || name[1 + stem.size()] != '.' ||
-        !name.ends_with(temp_extension)) {
-        return false;
+// The stem of a name temp_name_for could have made, or none.
+std::optional<std::string_view> stem_of_temp_name(std::string_view name) {
+    constexpr std::size_t tail = 1 + suffix_letters + temp_extension.size();
+    if (name.size() < 2 + tail || name[0] != '.' || !name.ends_with(temp_extension) ||
+        name[name.size() - tail] != '.') {
+        return std::nullopt;
     }
-    const std::string_view suffix = name.substr(2 + stem.size(), suffix_letters);
-    return std::all_of(suffix.begin(), suffix.end(),
-                       [](char c) { return letters.find(c) != std::string_view::npos; });
+    const std::string_view suffix = name.substr(name.size() - tail + 1, suffix_letters);
+    if (!std::all_of(suffix.begin(), suffix.end(),
+                     [](char c) { return letters.find(c) != std::string_view::npos; })) {
+        return std::nullopt;
+    }
+    return name.substr(1, name.size() - 1 - tail);
 }
 
 bool same_file(const struct stat& a, const struct stat& b) {
@@ -274,23 +279,68 @@ void remove_if_unheld(int dir, const std::string& name) {
     }
 }
 
-// What killed conversions to `base` left in `dir`. A directory that cannot
-// be listed keeps them.
-void remove_stale_temporaries(int dir, const std::string& base) {
+// The names in `dir` that temp_name_for could have made. A directory that
+// cannot be listed has none.
+std::vector<std::string> list_temporaries(int dir) {
+    std::vector<std::string> names;
     FileHandle listing(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     DIR* stream = listing ? ::fdopendir(listing.get()) : nullptr;
     if (stream == nullptr) {
-        return;
+        return names;
     }
     static_cast<void>(listing.release());
-    std::vector<std::string> stale;
     while (const dirent* entry = ::readdir(stream)) {
-        if (is_temp_name_of(entry->d_name, base)) {
-            stale.emplace_back(entry->d_name);
+        if (stem_of_temp_name(entry->d_name)) {
+            names.emplace_back(entry->d_name);
         }
     }
     ::closedir(stream);
-    for (const auto& name : stale) {
+    return names;
+}
+
+// The temporaries found in each directory the first time this process
+// stages an output there. A batch writes many outputs into one directory:
+// listing it again for each would take time in the square of their number,
+// and its threads would queue on the directory's lock.
+class TemporariesFound {
+  public:
+    // Those of `base` in `dir`, each handed out once.
+    std::vector<std::string> take(int dir, const std::string& base) {
+        const std::string_view stem = temp_stem(base);
+        const auto of_base = [&](const std::string& name) {
+            return stem_of_temp_name(name) == stem;
+        };
+        struct stat st {};
+        if (::fstat(dir, &st) != 0) {
+            std::vector<std::string> names = list_temporaries(dir);
+            std::erase_if(names, [&](const std::string& name) { return !of_base(name); });
+            return names;
+        }
+        const std::lock_guard lock(mutex_);
+        auto [found, first] = found_.try_emplace(
+            {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+        if (first) {
+            found->second = list_temporaries(dir);
+        }
+        auto& names = found->second;
+        const auto mine = std::partition(names.begin(), names.end(),
+                                         [&](const std::string& name) { return !of_base(name); });
+        std::vector<std::string> taken(std::make_move_iterator(mine),
+                                       std::make_move_iterator(names.end()));
+        names.erase(mine, names.end());
+        return taken;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::string>> found_;
+};
+
+// What killed conversions to `base` left in `dir`, as far as this process
+// has seen it.
+void remove_stale_temporaries(int dir, const std::string& base) {
+    static TemporariesFound found;
+    for (const auto& name : found.take(dir, base)) {
         remove_if_unheld(dir, name);
     }
 }

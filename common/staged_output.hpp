@@ -32,7 +32,9 @@ struct PendingName;  // what the signal handlers read to remove a temporary name
 // A temporary name is locked (flock) for as long as its file is staged, and
 // create() first removes the temporaries of the same final name that no
 // process holds: whatever a killed conversion left is gone once the next one
-// to that name starts. A name another process holds is never touched.
+// to that name starts. A name another process holds is never touched. Each
+// directory is searched once per process, when it first gets an output, so
+// that a batch of many outputs in one directory pays for one listing.
 //
 // All names are taken relative to the directory's descriptor, so a final
 // name close to PATH_MAX still works. A final name that is a symbolic link

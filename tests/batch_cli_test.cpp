@@ -279,6 +279,27 @@ TEST_F(Batch, NoClobberKeepsWhateverHasTheOutputsName) {
     EXPECT_EQ(tree(dir / "out"), before);
 }
 
+// What killed runs left for the batch's outputs goes, in a directory the
+// batch lists only once; what belongs to other names stays.
+TEST_F(Batch, StaleTemporariesOfEveryOutputGo) {
+    const Bytes dsf = make(2000);
+    for (const std::string name : {"a", "b", "c"}) {
+        put(name + ".dsf", dsf);
+    }
+    put("out/.a.dff.abcdefgh.part", {1});
+    put("out/.b.dff.ABCDEFGH.part", {2});
+    put("out/.b.dff.01234567.part", {3});
+    put("out/.other.dff.abcdefgh.part", {4});
+    const auto r = run({"-q", "-j", "2", "-t", "out", "a.dsf", "b.dsf", "c.dsf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto expected = text_of(expected_dff(dsf, 2822400));
+    EXPECT_EQ(tree(dir / "out"),
+              (std::map<std::string, std::string>{{".other.dff.abcdefgh.part", "\x04"},
+                                                  {"a.dff", expected},
+                                                  {"b.dff", expected},
+                                                  {"c.dff", expected}}));
+}
+
 TEST_F(Batch, OptionsTakeEveryGnuForm) {
     const Bytes dsf = make(3000);
     put("a.dsf", dsf);
