@@ -466,7 +466,8 @@ TEST(DsdiffDiin, BreaksKeepWhatCameBefore) {
     EXPECT_EQ(too_long.error, DffWalkError::none);
     EXPECT_FALSE(too_long.title);
 
-    ByteSource failing = memory_source(gen::dff_form({gen::dff_chunk("DIIN", artist)}));
+    const auto file = gen::dff_form({gen::dff_chunk("DIIN", artist)});
+    ByteSource failing = memory_source(file);
     const auto inner = failing.read_exact;
     failing.read_exact = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
         return offset != 44 && inner(offset, out);

@@ -1145,7 +1145,8 @@ Bytes write_frame(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
             frame.resize(frame.size() + 4, 0);
             break;
         case DstDamage::coded_cut_short:
-            frame.resize(std::min(frame.size(), (header_bits + 7) / 8 + 4));
+            frame.resize(std::min<std::size_t>(
+                frame.size(), static_cast<std::size_t>((header_bits + 7) / 8 + 4)));
             break;
         default:
             break;
