@@ -21,6 +21,22 @@
 //     "ID3 " size  an ID3v2 tag
 //     others ("DIIN", "COMT", "MANF", ...) skipped
 //
+// An edited master describes its program in absolute times:
+//   "ABSS" 8 (in "PROP"/"SND ")  the time of the sound's first sample:
+//                hours (u16), minutes (u8), seconds (u8), samples (u32);
+//                none means 0:00:00 + 0
+//   "MARK" (in "DIIN")  one marker:
+//     0   hours (u16), minutes (u8), seconds (u8), samples (u32)
+//     8   offset (s32)         samples added to that time
+//     12  type (u16)           0 TrackStart, 1 TrackStop, 2 ProgramStart,
+//                              4 Index; others unused
+//     14  channel (u16)        0 all channels, else one
+//     16  track flags (u16)
+//     18  text length (u32), then the text
+//   A marker sits just before the sample
+//     time x fs + samples + offset - (ABSS time x fs + ABSS samples)
+//   of each channel (a time's seconds counted from its hours and minutes).
+//
 // The 130-byte header the converters write (offsets of the fields they set):
 //   0   "FRM8"  form size (file size less 12)  "DSD "
 //   16  "FVER"  4  version 1.4.0.0
@@ -36,6 +52,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
@@ -68,6 +87,7 @@ enum class DffWalkError {
 };
 
 inline constexpr std::size_t dff_max_kept_channel_ids = 6;
+inline constexpr std::size_t dff_max_kept_tag_chunks = 256;
 
 struct DffChunkSpan {
     std::uint64_t offset = 0;  // of the data
@@ -93,6 +113,12 @@ struct DffWalk {
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
     std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+    // The top-level "ID3 " chunks in file order, as many as there are up
+    // to dff_max_kept_tag_chunks (an edited master may hold one per track),
+    // and how many there are.
+    std::vector<DffChunkSpan> tag_chunks;
+    std::uint64_t tag_chunk_count = 0;
+    std::optional<DffChunkSpan> start_time;  // the first "ABSS" in the properties
 
     // DST in the properties or as the sound chunk.
     bool compressed() const { return compression.has_value() || sound_is_dst; }
@@ -114,5 +140,47 @@ struct DffRateField {
 // only compressed sound matters: a break in the layout there is no reason
 // to leave the rate alone.
 DffRateField locate_dff_rate_field(const ByteSource& source);
+
+// A point in absolute time: an "ABSS" value, or the time of a marker.
+struct DffTimecode {
+    std::uint16_t hours = 0;
+    std::uint8_t minutes = 0;
+    std::uint8_t seconds = 0;
+    std::uint32_t samples = 0;
+};
+
+inline constexpr std::uint64_t dff_timecode_size = 8;
+inline constexpr std::uint64_t dff_marker_fields_size = 22;  // before the text
+
+enum class DffMarkerType : std::uint16_t {
+    track_start = 0,
+    track_stop = 1,
+    program_start = 2,
+    index = 4,
+};
+
+struct DffMarker {
+    DffTimecode time;
+    std::int32_t offset = 0;
+    std::uint16_t type = 0;  // a DffMarkerType, or a value no writer should use
+    std::uint16_t channel = 0;
+    std::uint16_t track_flags = 0;
+    std::string text;  // as stored: any encoding, trailing NULs kept
+
+    bool is(DffMarkerType t) const { return type == static_cast<std::uint16_t>(t); }
+};
+
+// The value of an "ABSS" chunk: the first 8 bytes of its data.
+DffTimecode parse_dff_timecode(std::span<const std::uint8_t> data);
+
+// A "MARK" chunk's data; nothing when it is shorter than its fields and the
+// text its length field counts (a pad byte counted or not is no matter).
+std::optional<DffMarker> parse_dff_marker(std::span<const std::uint8_t> data);
+
+// The sample of each channel a marker sits before, counted from the sound's
+// first: negative before the sound. Exact for every field value (at most
+// about 2^60 in size), so no time can wrap into the sound.
+std::int64_t dff_marker_position(const DffMarker& marker, const DffTimecode& sound_start,
+                                 std::uint32_t rate);
 
 }  // namespace dsd

@@ -148,8 +148,15 @@ class Walker {
                 }
                 result_.sound = DffChunkSpan{chunk.body, chunk.size};
                 result_.sound_is_dst = has_id(chunk.id, "DST ");
-            } else if (has_id(chunk.id, "ID3 ") && !result_.id3) {
-                result_.id3 = DffChunkSpan{chunk.body, chunk.size};
+            } else if (has_id(chunk.id, "ID3 ")) {
+                const DffChunkSpan tag{chunk.body, chunk.size};
+                if (!result_.id3) {
+                    result_.id3 = tag;
+                }
+                if (result_.tag_chunks.size() < dff_max_kept_tag_chunks) {
+                    result_.tag_chunks.push_back(tag);
+                }
+                ++result_.tag_chunk_count;
             }
             pos = chunk.next;
         }
@@ -180,6 +187,8 @@ class Walker {
                 if (!once(result_.has_channels, chunk) || !read_channels(chunk)) {
                     return false;
                 }
+            } else if (has_id(chunk.id, "ABSS") && !result_.start_time) {
+                result_.start_time = DffChunkSpan{chunk.body, chunk.size};
             } else if (has_id(chunk.id, "CMPR")) {
                 ChunkId type{};
                 if (!at_least(chunk, 4) || !read(chunk.body, type)) {
