@@ -8,6 +8,7 @@
 #include "dsdiff.hpp"
 #include "dsf.hpp"
 #include "dsf_expect.hpp"
+#include "id3_tag.hpp"
 #include "wav_builder.hpp"
 
 namespace dsd {
@@ -218,6 +219,144 @@ TEST(DsdiffWalk, ReadFailuresAreReportedWithTheirOffset) {
         EXPECT_EQ(w.error, DffWalkError::unreadable) << failing;
         EXPECT_EQ(w.error_offset, failing);
     }
+}
+
+Bytes text_chunk(std::string_view id, std::string_view text, std::uint32_t count) {
+    Bytes body(4 + text.size());
+    test::put_be(body, 0, count, 4);
+    // Byte by byte: GCC 12 takes a range insert here for an overflow.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        body[4 + i] = static_cast<std::uint8_t>(text[i]);
+    }
+    return gen::dff_chunk(id, body);
+}
+
+Bytes text_chunk(std::string_view id, std::string_view text) {
+    return text_chunk(id, text, static_cast<std::uint32_t>(text.size()));
+}
+
+DffDiin diin_of(const Bytes& file) {
+    const DffWalk w = walk(file);
+    EXPECT_EQ(w.error, DffWalkError::none);
+    EXPECT_TRUE(w.diin);
+    return w.diin ? read_dff_diin(memory_source(file), *w.diin) : DffDiin{};
+}
+
+TEST(DsdiffDiin, ArtistAndTitleAmongOtherChunks) {
+    // Odd texts with their pad byte, a size that counts the pad, markers and
+    // an identifier around them; the first DIIN and the first of each text
+    // count.
+    Bytes counted_pad = text_chunk("DITI", "Odd");
+    test::put_be(counted_pad, 4, 8, 8);
+    const Bytes file = gen::dff_form({
+        gen::dff_fver(),
+        gen::dff_chunk("DIIN",
+                       [&] {
+                           Bytes body = gen::dff_chunk("EMID", {'x', 0, 0});
+                           for (const Bytes& chunk :
+                                {gen::dff_chunk("MARK", Bytes(22, 0)),
+                                 text_chunk("DIAR", "Bj\xf6rk"), counted_pad,
+                                 text_chunk("DIAR", "Second"), text_chunk("DITI", "Second")}) {
+                               body.insert(body.end(), chunk.begin(), chunk.end());
+                           }
+                           return body;
+                       }()),
+        gen::dff_chunk("DIIN", text_chunk("DIAR", "Other")),
+        stereo_prop(),
+    });
+    const DffDiin diin = diin_of(file);
+    EXPECT_EQ(diin.error, DffWalkError::none);
+    EXPECT_EQ(diin.artist, "Bj\xf6rk");
+    EXPECT_EQ(diin.title, "Odd");
+
+    const DffDiin none = diin_of(gen::dff_form({gen::dff_chunk("DIIN", {})}));
+    EXPECT_EQ(none.error, DffWalkError::none);
+    EXPECT_FALSE(none.artist || none.title);
+    EXPECT_EQ(diin_of(gen::dff_form({gen::dff_chunk("DIIN", text_chunk("DITI", ""))})).title, "");
+}
+
+TEST(DsdiffDiin, BreaksKeepWhatCameBefore) {
+    const Bytes artist = text_chunk("DIAR", "A");
+    const auto diin = [&](const Bytes& second) {
+        Bytes body = artist;
+        body.insert(body.end(), second.begin(), second.end());
+        return diin_of(gen::dff_form({gen::dff_chunk("DIIN", body), gen::dff_fver()}));
+    };
+    Bytes past_parent = text_chunk("DITI", "T");
+    test::put_be(past_parent, 4, 10, 8);
+    // The DIIN data starts at 28, the second chunk at 28 + 18.
+    const struct {
+        Bytes chunk;
+        DffWalkError error;
+        std::string id;
+        std::uint64_t size;
+    } cases[] = {
+        {text_chunk("DITI", "Title", 6), DffWalkError::wrong_chunk_size, "DITI", 9},
+        {gen::dff_chunk("DITI", {0, 0, 0}), DffWalkError::wrong_chunk_size, "DITI", 3},
+        {past_parent, DffWalkError::past_parent, "DITI", 10},
+    };
+    for (const auto& c : cases) {
+        const DffDiin d = diin(c.chunk);
+        EXPECT_EQ(d.error, c.error) << c.id;
+        EXPECT_EQ(id_text(d.error_id), c.id);
+        EXPECT_EQ(d.error_offset, 46u);
+        EXPECT_EQ(d.error_size, c.size);
+        EXPECT_EQ(d.artist, "A");
+        EXPECT_FALSE(d.title);
+    }
+    // A text past the limit is left out; the walk goes on.
+    const std::string longest(dff_max_text_length, 'x');
+    EXPECT_EQ(diin(text_chunk("DITI", longest)).title, longest);
+    const DffDiin too_long = diin(text_chunk("DITI", longest + "y"));
+    EXPECT_EQ(too_long.error, DffWalkError::none);
+    EXPECT_FALSE(too_long.title);
+
+    ByteSource failing = memory_source(gen::dff_form({gen::dff_chunk("DIIN", artist)}));
+    const auto inner = failing.read_exact;
+    failing.read_exact = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return offset != 44 && inner(offset, out);
+    };
+    const DffDiin unreadable = read_dff_diin(failing, {28, 18});
+    EXPECT_EQ(unreadable.error, DffWalkError::unreadable);
+    EXPECT_EQ(unreadable.error_offset, 44u);
+}
+
+TEST(Id3Tag, TextFramesInVersion24) {
+    const Id3TextFrame frames[] = {{"TPE1", "Bj\xc3\xb6rk"},
+                                   {"TIT2", "Caf\xe9", Id3TextEncoding::latin1}};
+    const auto tag = make_id3v24_tag(frames);
+    ASSERT_TRUE(tag);
+    const Bytes expected{'I', 'D', '3',  4,    0,   0,   0, 0, 0, 32,     // header
+                         'T', 'P', 'E',  '1',  0,   0,   0, 7, 0, 0,  3,  // frame 1
+                         'B', 'j', 0xc3, 0xb6, 'r', 'k',                  //
+                         'T', 'I', 'T',  '2',  0,   0,   0, 5, 0, 0,  0, 'C', 'a', 'f', 0xe9};
+    EXPECT_EQ(*tag, expected);
+    EXPECT_EQ(make_id3v24_tag({}), (Bytes{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 0}));
+
+    // Sizes are syncsafe: 200 bytes of frame body is 0x01 0x48.
+    const Id3TextFrame long_frame[] = {{"TALB", std::string(199, 'a')}};
+    const auto long_tag = make_id3v24_tag(long_frame);
+    ASSERT_TRUE(long_tag);
+    EXPECT_EQ(Bytes(long_tag->begin() + 6, long_tag->begin() + 10), (Bytes{0, 0, 1, 0x52}));
+    EXPECT_EQ(Bytes(long_tag->begin() + 14, long_tag->begin() + 18), (Bytes{0, 0, 1, 0x48}));
+    EXPECT_EQ(long_tag->size(), 10u + 10 + 200);
+
+    const Id3TextFrame bad_id[] = {{"TIT", "x"}};
+    EXPECT_FALSE(make_id3v24_tag(bad_id));
+}
+
+TEST(Id3Tag, Utf8IsCheckedAndLatin1Converted) {
+    for (const std::string_view good : {"", "plain", "\xc3\xa9", "\xe2\x98\x83", "\xf0\x9f\x8e\xb5",
+                                        "\xf4\x8f\xbf\xbf", "\xed\x9f\xbf"}) {
+        EXPECT_TRUE(is_valid_utf8(good)) << good;
+    }
+    for (const std::string_view bad :
+         {"\xe9", "caf\xe9", "\xc3", "\xc3\x28", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
+          "\xf4\x90\x80\x80", "\xf8\x88\x80\x80\x80", "\x80", "\xe2\x98"}) {
+        EXPECT_FALSE(is_valid_utf8(bad)) << bad;
+    }
+    EXPECT_EQ(latin1_to_utf8("Caf\xe9 \xa0\xff!"), "Caf\xc3\xa9 \xc2\xa0\xc3\xbf!");
+    EXPECT_TRUE(is_valid_utf8(latin1_to_utf8("\x80\xbf\xc0\xff")));
 }
 
 TEST(DsfWriter, HeaderOfEveryField) {

@@ -19,7 +19,13 @@
 //                  most significant bit
 //     "DST " size  compressed sound, instead of "DSD "
 //     "ID3 " size  an ID3v2 tag
-//     others ("DIIN", "COMT", "MANF", ...) skipped
+//     "DIIN" size  edited master information, local chunks inside:
+//       "EMID" size  the edited master's identifier: the whole data
+//       "DIAR" size  count (u32), then the artist's text
+//       "DITI" size  count (u32), then the title's text
+//       "MARK" size  a marker (below), any number of them
+//       others skipped
+//     others ("COMT", "MANF", ...) skipped
 //
 // An edited master describes its program in absolute times:
 //   "ABSS" 8 (in "PROP"/"SND ")  the time of the sound's first sample:
@@ -118,6 +124,7 @@ struct DffWalk {
     // and how many there are.
     std::vector<DffChunkSpan> tag_chunks;
     std::uint64_t tag_chunk_count = 0;
+    std::optional<DffChunkSpan> diin;        // the first "DIIN" chunk
     std::optional<DffChunkSpan> start_time;  // the first "ABSS" in the properties
 
     // DST in the properties or as the sound chunk.
@@ -125,21 +132,6 @@ struct DffWalk {
 };
 
 DffWalk walk_dff(const ByteSource& source);
-
-enum class DffFinding { found, not_dff, dst_compressed, unreadable };
-
-struct DffRateField {
-    DffFinding finding = DffFinding::not_dff;
-    std::uint64_t offset = 0;  // of the 4-byte value in the "FS  " chunk
-    std::uint32_t rate = 0;    // its current value
-};
-
-// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
-// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
-// "DST " chunk in the form, makes it dst_compressed. Past the properties
-// only compressed sound matters: a break in the layout there is no reason
-// to leave the rate alone.
-DffRateField locate_dff_rate_field(const ByteSource& source);
 
 // A point in absolute time: an "ABSS" value, or the time of a marker.
 struct DffTimecode {
@@ -173,9 +165,45 @@ struct DffMarker {
 // The value of an "ABSS" chunk: the first 8 bytes of its data.
 DffTimecode parse_dff_timecode(std::span<const std::uint8_t> data);
 
-// A "MARK" chunk's data; nothing when it is shorter than its fields and the
-// text its length field counts (a pad byte counted or not is no matter).
-std::optional<DffMarker> parse_dff_marker(std::span<const std::uint8_t> data);
+// Texts longer than this are left out: a title, not a payload.
+inline constexpr std::uint32_t dff_max_text_length = 1 << 16;
+
+// What a "DIIN" chunk says. Texts are the bytes the file holds, as many as
+// their count says (writers differ on whether a chunk's size counts its pad
+// byte; the count does not): meant to be ASCII, in practice ISO-8859-1 or
+// UTF-8. The first of each kind counts.
+struct DffDiin {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one; what was read before it is kept.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    std::optional<std::string> artist;     // "DIAR"
+    std::optional<std::string> title;      // "DITI"
+    std::optional<std::string> master_id;  // "EMID", trailing NULs kept
+    // Every "MARK" in file order; a text too long to keep is left empty.
+    std::vector<DffMarker> markers;
+};
+
+// Reads the "DIIN" chunk whose data is `diin`.
+DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin);
+
+enum class DffFinding { found, not_dff, dst_compressed, unreadable };
+
+struct DffRateField {
+    DffFinding finding = DffFinding::not_dff;
+    std::uint64_t offset = 0;  // of the 4-byte value in the "FS  " chunk
+    std::uint32_t rate = 0;    // its current value
+};
+
+// The rate field of the "PROP"/"SND " chunk. Reads chunk headers only; the
+// sound data is skipped by its size. A "CMPR" of any type but "DSD ", or a
+// "DST " chunk in the form, makes it dst_compressed. Past the properties
+// only compressed sound matters: a break in the layout there is no reason
+// to leave the rate alone.
+DffRateField locate_dff_rate_field(const ByteSource& source);
 
 // The sample of each channel a marker sits before, counted from the sound's
 // first: negative before the sound. Exact for every field value (at most

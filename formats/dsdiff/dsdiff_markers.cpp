@@ -17,25 +17,6 @@ DffTimecode parse_dff_timecode(std::span<const std::uint8_t> data) {
     return {load_be16(data), data[2], data[3], load_be32(data.subspan(4))};
 }
 
-std::optional<DffMarker> parse_dff_marker(std::span<const std::uint8_t> data) {
-    if (data.size() < dff_marker_fields_size) {
-        return std::nullopt;
-    }
-    const std::uint32_t length = load_be32(data.subspan(18));
-    if (length > data.size() - dff_marker_fields_size) {
-        return std::nullopt;
-    }
-    DffMarker marker;
-    marker.time = parse_dff_timecode(data);
-    marker.offset = static_cast<std::int32_t>(load_be32(data.subspan(8)));
-    marker.type = load_be16(data.subspan(12));
-    marker.channel = load_be16(data.subspan(14));
-    marker.track_flags = load_be16(data.subspan(16));
-    const auto text = data.subspan(dff_marker_fields_size, length);
-    marker.text.assign(text.begin(), text.end());
-    return marker;
-}
-
 std::int64_t dff_marker_position(const DffMarker& marker, const DffTimecode& sound_start,
                                  std::uint32_t rate) {
     return samples_since_midnight(marker.time, rate) + marker.offset -

@@ -1,12 +1,22 @@
-// Locating the ID3v2 tag a DSF file's metadata pointer points at. The tag
-// is copied to the DFF output exactly as it stands, so only its extent is
-// needed: the 10-byte header "ID3", major version 2 to 4, revision, flags,
-// a syncsafe (7 bits per byte) body size; a 10-byte footer follows the body
-// when a version 4 tag sets flag 0x10.
+// ID3v2 tags: locating the one a DSF file's metadata pointer points at, and
+// making one of text frames.
+//
+// A tag is the 10-byte header "ID3", major version 2 to 4, revision, flags,
+// a syncsafe (7 bits per byte, most significant first) body size; then the
+// body; then a 10-byte footer when a version 4 tag sets flag 0x10. Found tags
+// are copied exactly as they stand, so only their extent is needed.
+//
+// The tags made here are version 2.4.0 with no flags, no padding and no
+// footer; each text frame is its id, a syncsafe size, two zero flag bytes,
+// then the encoding byte (0 ISO-8859-1, 3 UTF-8) and the text, unterminated.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace dsd {
 
@@ -18,5 +28,25 @@ struct Id3TagLocation {
 // The tag at `pointer`, when the pointer is non-zero and a whole, valid tag
 // header and body lie there inside the file; nothing otherwise.
 std::optional<Id3TagLocation> find_id3_tag(int fd, std::uint64_t pointer);
+
+enum class Id3TextEncoding : std::uint8_t { latin1 = 0, utf8 = 3 };
+
+struct Id3TextFrame {
+    std::string id;    // four characters: "TIT2", "TPE1", "TALB", ...
+    std::string text;  // in `encoding`
+    Id3TextEncoding encoding = Id3TextEncoding::utf8;
+};
+
+// A whole tag holding the frames in the order given; nothing when it would
+// pass the largest size a tag can declare (256 MiB) or an id is not four
+// characters.
+std::optional<std::vector<std::uint8_t>> make_id3v24_tag(std::span<const Id3TextFrame> frames);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing past U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+// ISO-8859-1 bytes as UTF-8.
+std::string latin1_to_utf8(std::string_view text);
 
 }  // namespace dsd
