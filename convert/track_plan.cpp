@@ -51,8 +51,7 @@ TrackPlan plan_tracks(std::span<const DffMarker> markers, const DffTimecode& sou
     std::vector<Cut> cuts;
     for (std::size_t i = 0; i < markers.size(); ++i) {
         const DffMarker& m = markers[i];
-        const bool cutting = m.is(DffMarkerType::track_start) ||
-                             m.is(DffMarkerType::track_stop) ||
+        const bool cutting = m.is(DffMarkerType::track_start) || m.is(DffMarkerType::track_stop) ||
                              m.is(DffMarkerType::program_start);
         if (!cutting || m.channel != 0) {
             continue;
@@ -89,8 +88,8 @@ TrackPlan plan_tracks(std::span<const DffMarker> markers, const DffTimecode& sou
         return refused(TrackPlanError::no_tracks, 0);
     }
     if (program_start) {
-        plan.tracks.front().first_byte =
-            std::min(plan.tracks.front().first_byte, static_cast<std::uint64_t>(*program_start) / 8);
+        plan.tracks.front().first_byte = std::min(plan.tracks.front().first_byte,
+                                                  static_cast<std::uint64_t>(*program_start) / 8);
     }
     const std::int64_t end = last_stop && *last_stop > last_start ? *last_stop : samples;
     return finish(std::move(plan), static_cast<std::uint64_t>(end) / 8);

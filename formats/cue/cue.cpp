@@ -125,8 +125,8 @@ class Parser {
             if (sheet.tracks.empty()) {
                 return text_value(line, title ? sheet.title : sheet.performer);
             }
-            return text_value(line, title ? sheet.tracks.back().title
-                                          : sheet.tracks.back().performer);
+            return text_value(line,
+                              title ? sheet.tracks.back().title : sheet.tracks.back().performer);
         }
         const bool ignored =
             std::any_of(ignored_commands.begin(), ignored_commands.end(),

@@ -6,8 +6,8 @@ namespace {
 
 // Seconds and samples from the hours of a 16-bit field: below 2^28 x 2^32.
 std::int64_t samples_since_midnight(const DffTimecode& t, std::uint32_t rate) {
-    const std::int64_t seconds = 3600 * std::int64_t{t.hours} + 60 * std::int64_t{t.minutes} +
-                                 std::int64_t{t.seconds};
+    const std::int64_t seconds =
+        3600 * std::int64_t{t.hours} + 60 * std::int64_t{t.minutes} + std::int64_t{t.seconds};
     return seconds * std::int64_t{rate} + std::int64_t{t.samples};
 }
 
