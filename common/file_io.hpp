@@ -1,6 +1,5 @@
-// Unbuffered POSIX file access for the tools: an owning descriptor, reads and
-// writes that either move every byte or report how far they got, and a staged
-// output that only appears under its real name once it is complete.
+// Unbuffered POSIX file access for the tools: an owning descriptor, and reads
+// and writes that either move every byte or report how far they got.
 #pragma once
 
 #include <cstddef>
@@ -62,57 +61,8 @@ std::int64_t current_position(int fd);
 std::optional<std::uint64_t> file_size(int fd);
 bool seek_to(int fd, std::uint64_t offset);
 
-// A new file that only ever appears under its final name complete and on
-// stable storage. It is written as an unnamed file in the final name's
-// directory, linked in and renamed over any existing file by commit(), after
-// which the directory is synced; a crash or SIGKILL before that leaves
-// nothing. Where the file system has no unnamed files it is written under a
-// hidden temporary name instead, removed on failure and on every catchable
-// terminating signal. All names are taken relative to the directory's
-// descriptor, so a final name close to PATH_MAX still works. A final name
-// that is a symbolic link replaces the file the link leads to and keeps the
-// link. The file gets the permissions a newly created file gets under the
-// umask.
-class StagedOutput {
-  public:
-    // Refuses (nullopt) when the final name is a directory, a non-regular
-    // file, a dangling or looping link, an existing file the user may not
-    // write, or the file `input` (the same file through any name).
-    static std::optional<StagedOutput> create(const std::string& final_name,
-                                              std::optional<FileIdentity> input = {});
-
-    StagedOutput(StagedOutput&& other) noexcept;
-    StagedOutput& operator=(StagedOutput&&) = delete;
-    StagedOutput(const StagedOutput&) = delete;
-    StagedOutput& operator=(const StagedOutput&) = delete;
-    ~StagedOutput();
-
-    int fd() const { return file_.get(); }
-
-    enum class Commit {
-        done,
-        write_failed,  // the data could not be flushed or closed
-        name_failed,   // it could not be given its name; error() says why
-    };
-    // Syncs the data, names the file, syncs the directory. On failure
-    // nothing is left behind and any file at the final name is unchanged.
-    Commit commit();
-    // The errno of a failed naming.
-    int error() const { return error_; }
-    // Drops the file now (also done by the destructor).
-    void discard();
-
-  private:
-    StagedOutput(FileHandle directory, FileHandle file, std::string base, std::string temp_name);
-    Commit link_and_rename();
-
-    FileHandle directory_;
-    FileHandle file_;
-    std::string base_;       // the final name within the directory
-    std::string temp_name_;  // a named temporary within it; empty while unnamed
-    bool unnamed_ = false;
-    bool done_ = false;
-    int error_ = 0;
-};
-
 }  // namespace dsd
+
+// The staged output, built on these, has its own header; callers have always
+// found it here.
+#include "staged_output.hpp"  // IWYU pragma: export

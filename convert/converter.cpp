@@ -21,6 +21,7 @@
 #include "id3_tag.hpp"
 #include "message_format.hpp"
 #include "messages.hpp"
+#include "staged_output.hpp"
 #include "tool_options.hpp"
 
 namespace dsd {

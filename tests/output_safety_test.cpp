@@ -1,6 +1,8 @@
 // What the converters guarantee about the files around them: an output that
 // is the input is refused, links are followed only to regular files, nothing
-// partial or hidden is ever left (crash, signal or failed rename), standard
+// partial or hidden is left (signal or failed rename) and what a SIGKILL
+// leaves goes with the next conversion, on file systems with and without
+// unnamed files; concurrent conversions to one name all succeed; standard
 // output never decides a conversion, and only regular files are read.
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,12 +14,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <string>
 #include <thread>
 
 #include "dff_expect.hpp"
@@ -30,6 +34,7 @@ namespace {
 
 const std::string convert = DSF_DFF_CONVERT;
 const std::string dummy = DSF_DFF256_DUMMY;
+const std::string reverse = DFF_DSF_CONVERT;
 
 Bytes make(std::uint64_t samples) {
     testgen::DsfSpec spec;
@@ -260,6 +265,10 @@ TEST_F(Output, FailedRenameNamesTheFileAndLeavesNothing) {
     }
 }
 
+bool is_hidden_part(const std::string& name) {
+    return name.size() > 6 && name[0] == '.' && name.ends_with(".part");
+}
+
 // A DSF of `sound` bytes whose sound is a hole: no disk space for the input,
 // and a conversion long enough to be caught mid-way.
 void write_sparse_dsf(const std::string& path, std::uint64_t sound) {
@@ -361,6 +370,36 @@ TEST_F(Signals, NamedTemporaryIsRemovedOnEveryCatchableSignal) {
     }
 }
 
+// Another conversion to the same name removes the temporaries nobody holds
+// but never the one a running conversion writes.
+TEST_F(Signals, ARunningConversionsTemporaryIsKept) {
+    const std::string stale = ".big.dff.abcdefgh.part";
+    write_file(dir / stale, {1});
+    write_file(dir / "small.dsf", make(1000));
+    RunOptions options;
+    options.cwd = dir.path();
+    options.no_unnamed_files = true;
+    RunResult during;
+    std::vector<std::string> seen;
+    options.while_running = [&](pid_t pid) {
+        wait_until_mid_way(pid, 32 << 20);
+        RunOptions other;
+        other.cwd = dir.path();
+        during = run_program(convert, {"small.dsf", "big.dff"}, other);
+        seen = dir.entries();
+    };
+    const auto r = run_program(convert, {"big.dsf"}, options);
+    if (r.status == status_no_seccomp) {
+        GTEST_SKIP() << "cannot install a seccomp filter to force the named temporary";
+    }
+    EXPECT_EQ(during.status, 0) << during.err;
+    ASSERT_EQ(seen.size(), 4u);  // the running one's temporary, big.dff, big.dsf, small.dsf
+    EXPECT_TRUE(is_hidden_part(seen[0]) && seen[0] != stale) << seen[0];
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"big.dff", "big.dsf", "small.dsf"}));
+    EXPECT_EQ(std::filesystem::file_size(dir / "big.dff"), 130 + sound);
+}
+
 // A broken pipe and an exceeded file size are write errors, not deaths: sent
 // as signals they are ignored and the conversion completes.
 TEST_F(Signals, PipeAndFileSizeSignalsAreIgnored) {
@@ -378,7 +417,187 @@ TEST_F(Signals, PipeAndFileSizeSignalsAreIgnored) {
     }
 }
 
-// --- 4. Standard output never decides the conversion ------------------------------
+// --- 4. Leftovers of killed conversions, foreign file systems, concurrency -----
+
+// 69 three-byte characters and an extension: 211 bytes, longer than any
+// temporary name keeps, so a cut at a fixed byte count splits a character.
+std::string long_utf8_name(const std::string& extension) {
+    std::string name;
+    for (int i = 0; i < 23; ++i) {
+        name += "\u4ea4\u97ff\u66f2";
+    }
+    return name + "." + extension;
+}
+
+bool is_utf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >> 5 == 6 ? 2 : lead >> 4 == 14 ? 3 : 4;
+        if (lead >= 0xF8 || (lead >= 0x80 && lead < 0xC0) || i + length > text.size()) {
+            return false;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += length;
+    }
+    return true;
+}
+
+// A conversion killed while its temporary has a name leaves that name; the
+// next conversion to the same output removes it, so the directory ends as
+// one conversion alone leaves it. Without unnamed files (forced) the kill
+// comes once the temporary is created; the name must be valid UTF-8, as
+// exFAT and FAT require, and within 143 bytes. With them it comes between
+// the link to the temporary name and the rename over the existing file.
+TEST_F(Output, WhatASigkillLeavesGoesWithTheNextConversion) {
+    if (!tracing_available()) {
+        GTEST_SKIP() << "needs ptrace of a natively run converter to stop it at its temporary";
+    }
+    const Bytes dsf = make(3 * 32768 + 5);
+    write_file(dir / "in.dsf", dsf);
+    const std::string output = long_utf8_name("dff");
+    for (const bool no_unnamed : {true, false}) {
+        SCOPED_TRACE(no_unnamed ? "named temporary" : "unnamed temporary");
+        write_file(dir / output, {'o', 'l', 'd'});
+        pid_t pid = 0;
+        std::vector<std::string> while_stopped;
+        RunOptions killed;
+        killed.no_unnamed_files = no_unnamed;
+        killed.stop_after_syscall = no_unnamed ? is_exclusive_create : is_link;
+        killed.while_running = [&](pid_t p) { pid = p; };
+        killed.while_stopped = [&] {
+            while_stopped = dir.entries();
+            ::kill(pid, SIGKILL);
+        };
+        const auto r = run({"in.dsf", output}, killed);
+        if (r.status == status_no_seccomp) {
+            GTEST_SKIP() << "cannot install a seccomp filter to force the named temporary";
+        }
+        ASSERT_TRUE(r.stopped);
+        EXPECT_EQ(r.status, 128 + SIGKILL);
+        const auto left = dir.entries();
+        ASSERT_EQ(left, while_stopped);
+        ASSERT_EQ(left.size(), 3u);
+        const std::string& temp = left[0];
+        EXPECT_TRUE(is_hidden_part(temp)) << temp;
+        EXPECT_TRUE(is_utf8(temp)) << temp;
+        EXPECT_LE(temp.size(), 143u);
+
+        RunOptions again;
+        again.no_unnamed_files = no_unnamed;
+        const auto next = run({"in.dsf", output}, again);
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dsf", output}));
+        EXPECT_EQ(read_file(dir / output), expected_dff(dsf, 2822400));
+    }
+}
+
+// A file system without unnamed files that stores names as UTF-16, as on
+// USB drives and SD cards. Both converters take a 211-byte UTF-8 output
+// name there, and the hidden temporary a SIGKILL leaves goes with the next
+// conversion to that name.
+TEST(ExfatOutput, LongUtf8NamesAndWhatASigkillLeaves) {
+    TempDir scratch;
+    const ExfatMount exfat(scratch, 256ull << 20);
+    if (exfat.path().empty()) {
+        GTEST_SKIP() << exfat.why_not();
+    }
+    const std::string mount = exfat.path();
+    const auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(mount)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const Bytes dsf = make(5 * 32768);
+    write_file(mount + "/in.dsf", dsf);
+    const std::string dff_name = long_utf8_name("dff");
+    const std::string dsf_name = long_utf8_name("dsf");
+    RunOptions in_mount;
+    in_mount.cwd = mount;
+    auto r = run_program(convert, {"in.dsf", dff_name}, in_mount);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(mount + "/" + dff_name), expected_dff(dsf, 2822400));
+    r = run_program(reverse, {dff_name, dsf_name}, in_mount);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(mount + "/" + dsf_name), dsf);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.dsf", dff_name, dsf_name}));
+
+    // Killed mid-way over the existing output, from a large input outside.
+    const std::uint64_t sound = 128ull << 20;
+    Bytes header = make(0);
+    put_le(header, 64, sound / 2 * 8, 8);
+    put_le(header, 84, 12 + sound, 8);
+    write_file(scratch / "big.dsf", header);
+    ASSERT_EQ(::truncate((scratch / "big.dsf").c_str(), static_cast<off_t>(92 + sound)), 0);
+    RunOptions killed = in_mount;
+    killed.while_running = [&](pid_t pid) {
+        wait_until_mid_way(pid, 16 << 20);
+        ::kill(pid, SIGKILL);
+    };
+    r = run_program(convert, {scratch / "big.dsf", dff_name}, killed);
+    EXPECT_EQ(r.status, 128 + SIGKILL);
+    const auto left = entries();
+    ASSERT_EQ(left.size(), 4u);
+    EXPECT_TRUE(is_hidden_part(left[0])) << left[0];
+
+    r = run_program(convert, {"in.dsf", dff_name}, in_mount);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(entries(), (std::vector<std::string>{"in.dsf", dff_name, dsf_name}));
+    EXPECT_EQ(read_file(mount + "/" + dff_name), expected_dff(dsf, 2822400));
+}
+
+// Eight conversions to one name at once, again and again: each replaces the
+// file the others are checking, which is no error. The name is also reached
+// through a chain of links, which widens the moment between looking at the
+// name and at the file it leads to.
+TEST_F(Output, ConcurrentConversionsToOneNameAllSucceed) {
+    const Bytes dsf = make(8000);
+    write_file(dir / "in.dsf", dsf);
+    std::string chain = "target.dff";
+    write_file(dir / chain, {});
+    for (int i = 0; i < 30; ++i) {
+        const std::string link = "link" + std::to_string(i) + ".dff";
+        ASSERT_EQ(::symlink(chain.c_str(), (dir / link).c_str()), 0);
+        chain = link;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    bool failed = false;
+    // Until the race shows, within bounds where runs are slow (emulators,
+    // sanitizers).
+    for (int round = 0; round < 200 && !failed; ++round) {
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
+            break;
+        }
+        const std::string output = round % 2 == 0 ? "out.dff" : chain;
+        std::array<RunResult, 8> results;
+        std::vector<std::thread> runs;
+        for (auto& result : results) {
+            runs.emplace_back([&] { result = run({"in.dsf", output}); });
+        }
+        for (auto& t : runs) {
+            t.join();
+        }
+        for (const auto& result : results) {
+            failed = failed || result.status != 0;
+            EXPECT_EQ(result.status, 0) << "round " << round << ": " << result.err;
+        }
+        EXPECT_EQ(read_file(dir / (round % 2 == 0 ? "out.dff" : "target.dff")),
+                  expected_dff(dsf, 2822400));
+    }
+    const auto entries = dir.entries();
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [](const std::string& name) { return name[0] == '.'; }),
+              0);
+    EXPECT_EQ(entries.size(), 33u);  // in, out, target and the 30 links
+}
+
+// --- 5. Standard output never decides the conversion ------------------------------
 
 TEST_F(Output, ClosedPipeOrFullDeviceOnStandardOutputKeepsTheConversion) {
     const Bytes dsf = make(40000);
@@ -403,7 +622,7 @@ TEST_F(Output, ClosedPipeOrFullDeviceOnStandardOutputKeepsTheConversion) {
     }
 }
 
-// --- 5. Only regular files are read -----------------------------------------------
+// --- 6. Only regular files are read -----------------------------------------------
 
 TEST_F(Output, FifosAndDevicesAreNotInputs) {
     ASSERT_EQ(::mkfifo((dir / "x.dsf").c_str(), 0644), 0);

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stddef.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -153,7 +154,7 @@ bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
         if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
             number = static_cast<long>(info.entry.nr);
             std::copy(std::begin(info.entry.args), std::end(info.entry.args), arguments.begin());
-        } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && number &&
+        } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && number && info.exit.is_error == 0 &&
                    options.stop_after_syscall(*number, arguments)) {
             options.while_stopped();
             ::ptrace(PTRACE_DETACH, pid, 0, 0);
@@ -317,18 +318,22 @@ bool tracing_available() {
     return available;
 }
 
-bool is_shared_file_mapping(long number, const SyscallArguments& arguments) {
-#ifdef SYS_mmap2
-    const bool mmap = number == SYS_mmap2;
-#else
-    const bool mmap = number == SYS_mmap;
-#endif
-    return mmap && arguments[2] == PROT_READ && (arguments[3] & MAP_SHARED) != 0 &&
-           static_cast<int>(arguments[4]) >= 0;
-}
-
 bool is_large_pread(long number, const SyscallArguments& arguments) {
     return number == SYS_pread64 && arguments[2] >= 65536;
+}
+
+bool is_exclusive_create(long number, const SyscallArguments& arguments) {
+    constexpr std::uint64_t flags = O_CREAT | O_EXCL;
+#ifdef SYS_open
+    if (number == SYS_open) {
+        return (arguments[1] & flags) == flags;
+    }
+#endif
+    return number == SYS_openat && (arguments[2] & flags) == flags;
+}
+
+bool is_link(long number, const SyscallArguments& /*arguments*/) {
+    return number == SYS_linkat;
 }
 
 std::optional<std::string> find_on_path(const std::string& name) {
@@ -360,6 +365,73 @@ std::optional<std::string> python_with_mutagen() {
 uid_t unprivileged_uid() {
     const struct passwd* pw = ::getpwnam("nobody");
     return pw != nullptr ? pw->pw_uid : 65534;
+}
+
+namespace {
+
+// Administration tools live in sbin, which a PATH need not list.
+std::optional<std::string> system_tool(const std::string& name) {
+    if (auto found = find_on_path(name)) {
+        return found;
+    }
+    for (const std::string dir : {"/usr/sbin/", "/sbin/"}) {
+        if (::access((dir + name).c_str(), X_OK) == 0) {
+            return dir + name;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ExfatMount::ExfatMount(const TempDir& scratch, std::uint64_t size) {
+    if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0) {
+        why_not_ = "needs root and /dev/fuse to mount an exFAT image";
+        return;
+    }
+    const auto losetup = system_tool("losetup");
+    const auto mkfs = system_tool("mkfs.exfat");
+    const auto mount = system_tool("mount.exfat-fuse");
+    if (!losetup || !mkfs || !mount) {
+        why_not_ = "needs losetup, mkfs.exfat and mount.exfat-fuse (exfatprogs, exfat-fuse)";
+        return;
+    }
+    const std::string image = scratch / "exfat.img";
+    const std::string point = scratch / "exfat";
+    std::filesystem::create_directory(point);
+    write_file(image, {});
+    if (::truncate(image.c_str(), static_cast<off_t>(size)) != 0) {
+        why_not_ = "cannot make the image";
+        return;
+    }
+    // The FUSE driver wants a block device, not the image file.
+    const auto attached = run_program(*losetup, {"--find", "--show", image});
+    if (attached.status != 0 || attached.out.empty()) {
+        why_not_ = "losetup cannot attach a loop device: " + attached.err;
+        return;
+    }
+    device_ = attached.out.substr(0, attached.out.find('\n'));
+    const auto made = run_program(*mkfs, {device_});
+    const auto mounted = made.status == 0 ? run_program(*mount, {device_, point}) : made;
+    if (mounted.status != 0) {
+        why_not_ = "cannot make or mount an exFAT file system: " + mounted.err;
+        return;
+    }
+    path_ = point;
+}
+
+ExfatMount::~ExfatMount() {
+    if (!path_.empty()) {
+        // The driver may still be busy with the last close for a moment.
+        for (int tries = 0; tries < 50 && ::umount2(path_.c_str(), 0) != 0; ++tries) {
+            ::usleep(100000);
+        }
+    }
+    if (!device_.empty()) {
+        if (const auto losetup = system_tool("losetup")) {
+            run_program(*losetup, {"--detach", device_});
+        }
+    }
 }
 
 }  // namespace dsd::test

@@ -56,8 +56,9 @@ struct RunOptions {
     bool no_unnamed_files = false;
     // Called in the parent once the program runs; may send it signals.
     std::function<void(pid_t)> while_running;
-    // Traces the program until it returns from the first system call this
-    // picks (by number and arguments), runs `while_stopped`, and lets it go on.
+    // Traces the program until it returns without error from the first
+    // system call this picks (by number and arguments), runs
+    // `while_stopped`, and lets it go on.
     std::function<bool(long, const std::array<std::uint64_t, 6>&)> stop_after_syscall;
     std::function<void()> while_stopped;
 };
@@ -77,10 +78,33 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 using SyscallArguments = std::array<std::uint64_t, 6>;
 // Whether this process may trace the programs it starts, natively run.
 bool tracing_available();
-// Stops for stop_after_syscall: a read-only shared mapping of a file, and a
-// positioned read of at least 64 KiB.
-bool is_shared_file_mapping(long number, const SyscallArguments& arguments);
+// Stops for stop_after_syscall: a positioned read of at least 64 KiB; an
+// open that creates a new file (O_CREAT | O_EXCL); a hard link.
 bool is_large_pread(long number, const SyscallArguments& arguments);
+bool is_exclusive_create(long number, const SyscallArguments& arguments);
+bool is_link(long number, const SyscallArguments& arguments);
+
+// An exFAT file system on a loop device, mounted through FUSE for the
+// lifetime of the object: a file system without unnamed files (O_TMPFILE)
+// that keeps names as UTF-16, as on USB drives and SD cards. Needs root,
+// /dev/fuse, losetup, mkfs.exfat and mount.exfat-fuse (Debian packages
+// exfatprogs and exfat-fuse); path() is empty and why_not() says why when
+// it could not be mounted.
+class ExfatMount {
+  public:
+    ExfatMount(const TempDir& scratch, std::uint64_t size);
+    ~ExfatMount();
+    ExfatMount(const ExfatMount&) = delete;
+    ExfatMount& operator=(const ExfatMount&) = delete;
+
+    const std::string& path() const { return path_; }
+    const std::string& why_not() const { return why_not_; }
+
+  private:
+    std::string device_;
+    std::string path_;
+    std::string why_not_;
+};
 
 // The first executable `name` on PATH, if any.
 std::optional<std::string> find_on_path(const std::string& name);

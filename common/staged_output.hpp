@@ -1,0 +1,90 @@
+// A new file that only ever appears under its final name complete and on
+// stable storage.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "file_io.hpp"
+
+namespace dsd {
+
+namespace detail {
+struct PendingName;  // what the signal handlers read to remove a temporary name
+}  // namespace detail
+
+// Written as an unnamed file (O_TMPFILE) in the final name's directory,
+// linked in and renamed over any existing file by commit(), after which the
+// directory is synced. Until then no name leads to it, so a crash or SIGKILL
+// leaves nothing; only a SIGKILL, crash or power loss in the instant between
+// linking it under a hidden temporary name and renaming that over an
+// existing file can leave that name.
+//
+// Where the file system has no unnamed files (exFAT, FAT, many FUSE file
+// systems) it is written under a hidden temporary name from the start:
+// ".NAME.XXXXXXXX.part", NAME being the final name cut to at most 128 bytes
+// at a character boundary, so that the temporary's name is valid wherever
+// the final one is and fits in 143 bytes, the shortest NAME_MAX of a Linux
+// file system. It is removed on failure and on every catchable terminating
+// signal; SIGKILL, a crash or a power loss leave it.
+//
+// A temporary name is locked (flock) for as long as its file is staged, and
+// create() first removes the temporaries of the same final name that no
+// process holds: whatever a killed conversion left is gone once the next one
+// to that name starts. A name another process holds is never touched.
+//
+// All names are taken relative to the directory's descriptor, so a final
+// name close to PATH_MAX still works. A final name that is a symbolic link
+// replaces the file the link leads to and keeps the link. The file gets the
+// permissions a newly created file gets under the umask. Several outputs may
+// be staged at once; each commits or is dropped on its own.
+class StagedOutput {
+  public:
+    // Refuses (nullopt) when the final name is a directory, a non-regular
+    // file, a dangling or looping link, an existing file the user may not
+    // write, or the file `input` (the same file through any name). Another
+    // file replacing the existing one meanwhile (a concurrent conversion to
+    // the same name) is no reason to refuse.
+    static std::optional<StagedOutput> create(const std::string& final_name,
+                                              std::optional<FileIdentity> input = {});
+
+    StagedOutput(StagedOutput&& other) noexcept;
+    StagedOutput& operator=(StagedOutput&&) = delete;
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+    ~StagedOutput();
+
+    int fd() const { return file_.get(); }
+
+    enum class Commit {
+        done,
+        write_failed,  // the data could not be flushed or closed
+        name_failed,   // it could not be given its name; error() says why
+    };
+    // Syncs the data, names the file, syncs the directory. On failure
+    // nothing is left behind and any file at the final name is unchanged.
+    Commit commit();
+    // The errno of a failed naming.
+    int error() const { return error_; }
+    // Drops the file now (also done by the destructor).
+    void discard();
+
+  private:
+    StagedOutput(FileHandle directory, FileHandle file, std::string base);
+    Commit link_and_rename();
+    void name_temporary(std::string temp);
+    void forget_temporary();
+
+    FileHandle directory_;
+    FileHandle file_;
+    FileHandle lock_;        // holds the flock until no temporary name is left
+    std::string base_;       // the final name within the directory
+    std::string temp_name_;  // a named temporary within it; empty while unnamed
+    std::unique_ptr<detail::PendingName> pending_;
+    bool unnamed_ = false;
+    bool done_ = false;
+    int error_ = 0;
+};
+
+}  // namespace dsd
