@@ -9,50 +9,16 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <numbers>
 #include <span>
 
 #include "byte_order.hpp"
+#include "tone.hpp"
 
 namespace dsd::testgen {
 namespace {
 
 constexpr std::size_t block_size = 4096;
 constexpr std::size_t header_size = 92;
-
-// Second-order sigma-delta modulator driven by a sine oscillator: a real
-// one-bit signal, so decoders that read the output hear the tone.
-class ToneModulator {
-  public:
-    ToneModulator(double tone_hz, double sampling_hz, double amplitude)
-        : step_cos_(std::cos(2 * std::numbers::pi * tone_hz / sampling_hz)),
-          step_sin_(std::sin(2 * std::numbers::pi * tone_hz / sampling_hz)),
-          amplitude_(amplitude) {}
-
-    bool next_bit() {
-        const double x = amplitude_ * sin_;
-        const double out = integrator2_ >= 0 ? 1.0 : -1.0;
-        integrator1_ += x - out;
-        integrator2_ += integrator1_ - out;
-        // Rotate the oscillator; renormalise now and then against drift.
-        const double c = cos_ * step_cos_ - sin_ * step_sin_;
-        sin_ = sin_ * step_cos_ + cos_ * step_sin_;
-        cos_ = c;
-        if (++count_ % 65536 == 0) {
-            const double norm = std::sqrt(cos_ * cos_ + sin_ * sin_);
-            cos_ /= norm;
-            sin_ /= norm;
-        }
-        return out > 0;
-    }
-
-  private:
-    double step_cos_, step_sin_, amplitude_;
-    double cos_ = 1.0, sin_ = 0.0;
-    double integrator1_ = 0.0, integrator2_ = 0.0;
-    std::uint64_t count_ = 0;
-};
 
 std::uint64_t bytes_per_channel(const DsfSpec& spec) {
     return (spec.sample_count + 7) / 8;
