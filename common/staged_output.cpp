@@ -76,15 +76,6 @@ void remove_pending_and_reraise(int sig) {
     ::raise(sig);
 }
 
-sigset_t handled_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : terminating_signals()) {
-        sigaddset(&set, sig);
-    }
-    return set;
-}
-
 // Signals a caller chose to ignore (nohup, a background job) stay ignored.
 void install_handlers() {
     static bool installed = false;
@@ -109,7 +100,7 @@ void install_handlers() {
 class SignalBlock {
   public:
     SignalBlock() {
-        const sigset_t set = handled_signals();
+        const sigset_t set = terminating_signal_set();
         ::sigprocmask(SIG_BLOCK, &set, &old_);
     }
     ~SignalBlock() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
@@ -408,6 +399,15 @@ FileHandle lock_holder(int fd) {
 }
 
 }  // namespace
+
+sigset_t terminating_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : terminating_signals()) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
 
 std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
                                                  std::optional<FileIdentity> input) {
