@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 mkdir sub dir.dsf
-touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt k.cue l.CUE m.Cue noext \
     "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
 
 typeset -a offers
@@ -22,10 +22,16 @@ compadd() {
     for word in "$@"; do [[ $word == $PREFIX* ]] && offers+=("$word"); done
 }
 _files() {
-    [[ $1 == -g ]] || { print "unexpected _files $*"; return 1; }
     setopt localoptions nullglob
     local found
-    found=(${~PREFIX}*(N-/) ${~PREFIX}${~2})
+    if [[ $1 == -/ ]]; then
+        found=(${~PREFIX}*(N-/))
+    elif [[ $1 == -g ]]; then
+        found=(${~PREFIX}*(N-/) ${~PREFIX}${~2})
+    else
+        print "unexpected _files $*"
+        return 1
+    fi
     offers+=($found)
     ((${#found} > 0))
 }
@@ -35,17 +41,19 @@ status_=0
 # expect TOOL WORD... :: EXPECTED...: completes the last word (the words
 # before it are typed already) and compares the sorted offers.
 expect() {
-    local service=$1 words=() expected=()
+    local service=$1 typed=() expected=()
     shift
-    while [[ $1 != :: ]]; do words+=("$1"); shift; done
+    while [[ $1 != :: ]]; do typed+=("$1"); shift; done
     shift
     expected=("$@")
-    local CURRENT=$((${#words} + 1)) PREFIX=${words[-1]}
+    # As zsh gives them: the command first, the word being completed last.
+    local -a words=("$service" "${typed[@]}")
+    local CURRENT=${#words} PREFIX=${words[-1]}
     offers=()
     _dsdtools
     local got=${(j:|:)${(o)offers}} want=${(j:|:)${(o)expected}}
     if [[ $got != "$want" ]]; then
-        print -r -- "FAIL: $service ${(q)words}: offered '$got', expected '$want'"
+        print -r -- "FAIL: $service ${(q)typed}: offered '$got', expected '$want'"
         status_=1
     fi
 }
@@ -71,6 +79,14 @@ for option in case_glob no_case_glob; do
         expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
         expect $tool --h :: --help
     done
+    expect dff-dsf-split "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-split - :: --cue --no-clobber --quiet --help --version -n -q
+    expect dff-dsf-split --cue "" :: k.cue l.CUE dir.dsf sub
+    expect dff-dsf-split -n --cue k.cue "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-split -nq d.dff "" :: dir.dsf sub
+    expect dff-dsf-split d.dff s :: sub
+    expect dff-dsf-split d.dff sub "" ::
+    expect dff-dsf-split -- - ::
     expect wav-rate-set "" :: g.wav h.WAV dir.dsf sub
     expect wav-rate-set g.wav sub/ :: sub/s.wav
     expect /usr/bin/wav-rate-set "" :: g.wav h.WAV dir.dsf sub
