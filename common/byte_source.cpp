@@ -23,4 +23,29 @@ ByteSource memory_source(std::span<const std::uint8_t> bytes) {
             }};
 }
 
+WindowedReader::WindowedReader(const ByteSource& source, std::uint64_t end, std::size_t window)
+    : source_(source), end_(end), window_(window) {}
+
+bool WindowedReader::read_exact(std::uint64_t offset, std::span<std::uint8_t> out) {
+    if (offset < start_ || offset - start_ > filled_ || out.size() > filled_ - (offset - start_)) {
+        if (out.size() > window_.size() || offset >= end_) {
+            return source_.read_exact(offset, out);
+        }
+        const auto length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), end_ - offset));
+        filled_ = 0;
+        if (!source_.read_exact(offset, std::span(window_).first(length))) {
+            return false;
+        }
+        start_ = offset;
+        filled_ = length;
+        if (out.size() > filled_) {
+            return source_.read_exact(offset, out);
+        }
+    }
+    const auto at = static_cast<std::ptrdiff_t>(offset - start_);
+    std::copy_n(window_.begin() + at, out.size(), out.begin());
+    return true;
+}
+
 }  // namespace dsd

@@ -5,6 +5,7 @@
 #                                      2nd argument *.dff or *.DFF
 #   dff-dsf-convert                    1st argument *.dff or *.DFF,
 #                                      2nd argument *.dsf or *.DSF
+#   dff-dst-decode                     1st and 2nd argument *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 #   dff-dsf-split                      1st name *.dff or *.DFF, 2nd name a
@@ -40,6 +41,12 @@ _dsdtools_complete()
         case $COMP_CWORD in
         1) ext=dff ;;
         2) ext=dsf ;;
+        *) return 0 ;;
+        esac
+        ;;
+    dff-dst-decode)
+        case $COMP_CWORD in
+        1 | 2) ext=dff ;;
         *) return 0 ;;
         esac
         ;;
@@ -133,6 +140,6 @@ _dsdtools_split()
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dsf-split \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode dff-dsf-split \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set

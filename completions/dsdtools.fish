@@ -3,6 +3,7 @@
 #                                      2nd argument *.dff or *.DFF
 #   dff-dsf-convert                    1st argument *.dff or *.DFF,
 #                                      2nd argument *.dsf or *.DSF
+#   dff-dst-decode                     1st and 2nd argument *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
 #   dff-dsf-split                      1st name *.dff or *.DFF, 2nd name a
@@ -43,6 +44,10 @@ complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -l help 
 complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -l version -d 'print the version and exit'
 complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 0' -a '(__dsdtools_files dff DFF)'
 complete -c dff-dsf-convert -n 'test (__dsdtools_argument_count) -eq 1' -a '(__dsdtools_files dsf DSF)'
+complete -c dff-dst-decode -f
+complete -c dff-dst-decode -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'
+complete -c dff-dst-decode -n 'test (__dsdtools_argument_count) -eq 0' -l version -d 'print the version and exit'
+complete -c dff-dst-decode -n 'test (__dsdtools_argument_count) -le 1' -a '(__dsdtools_files dff DFF)'
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 wav-rate-set
     complete -c $tool -f
     complete -c $tool -n 'test (__dsdtools_argument_count) -eq 0' -l help -d 'print the help and exit'

@@ -16,6 +16,8 @@
 #include "dff_to_dsf.hpp"
 #include "dsf.hpp"
 #include "dsf_to_dff.hpp"
+#include "dst_decode.hpp"
+#include "dst_sound.hpp"
 #include "file_io.hpp"
 #include "file_name.hpp"
 #include "id3_tag.hpp"
@@ -29,6 +31,7 @@ namespace {
 
 namespace text = convert_text;
 namespace reverse = reverse_text;
+namespace decode = dst_decode_text;
 
 constexpr int failure = 1;
 
@@ -102,9 +105,10 @@ int report_header_error(const DsfHeaderResult& header) {
 class Conversion {
   public:
     virtual ~Conversion() = default;
-    // Reads and checks the input before the output exists, printing what
-    // this direction prints; false when the run fails (already reported).
-    virtual bool check(int in) = 0;
+    // Reads and checks the input (named `input`) before the output exists,
+    // printing what this direction prints; false when the run fails
+    // (already reported).
+    virtual bool check(int in, const std::string& input) = 0;
     virtual WriteResult write(int in, int out) = 0;
     // Once the output has its name.
     virtual void finish(const std::string& /*input*/) {}
@@ -124,6 +128,7 @@ struct Direction {
     const char* name;        // the program's name, for --version
     FileKind input;
     FileKind output;
+    bool output_optional = true;  // made from the input's name when not given
 };
 
 int run_converter(int argc, char** argv, const Direction& direction, Conversion& conversion) {
@@ -138,7 +143,7 @@ int run_converter(int argc, char** argv, const Direction& direction, Conversion&
             break;
     }
     const auto& names = line.names;
-    if (names.size() != 1 && names.size() != 2) {
+    if (names.size() != 2 && (names.size() != 1 || !direction.output_optional)) {
         print_message(stdout, direction.usage, argv[0] != nullptr ? argv[0] : "");
         return failure;
     }
@@ -175,7 +180,7 @@ int run_converter(int argc, char** argv, const Direction& direction, Conversion&
     if (!input_identity) {
         return say(text::cannot_open_input, input);
     }
-    if (!conversion.check(in->get())) {
+    if (!conversion.check(in->get(), input)) {
         return failure;
     }
 
@@ -195,6 +200,9 @@ int run_converter(int argc, char** argv, const Direction& direction, Conversion&
             return failure;
         case WriteStatus::write_failed:
             report(text::write_error, written.position);
+            return failure;
+        case WriteStatus::damaged_frame:
+            report(reverse::damaged_frame, written.position);
             return failure;
         case WriteStatus::ok:
             break;
@@ -219,7 +227,7 @@ class DsfToDff final : public Conversion {
   public:
     explicit DsfToDff(std::uint32_t fixed_rate) : fixed_rate_(fixed_rate) {}
 
-    bool check(int in) override {
+    bool check(int in, const std::string& /*input*/) override {
         header_ = read_dsf_header(in);
         print_stream_info(header_);
         if (header_.error != DsfHeaderError::none) {
@@ -252,7 +260,9 @@ std::string quoted_at(const ChunkId& id, std::uint64_t offset) {
     return quoted(id) + " at " + std::to_string(offset);
 }
 
-void report_walk_error(const DffWalk& walk) {
+// Of the form, or of the chunks inside one of its chunks.
+template <typename Walked>
+void report_walk_error(const Walked& walk) {
     const ChunkId& id = walk.error_id;
     switch (walk.error) {
         case DffWalkError::unreadable:
@@ -281,6 +291,26 @@ void report_walk_error(const DffWalk& walk) {
     }
 }
 
+void report_dst_error(const DstCheck& dst, const DffWalk& walk) {
+    switch (dst.error) {
+        case DstError::wrong_rate:
+            report(text::wrong_rate, walk.rate);
+            break;
+        case DstError::walk:
+            report_walk_error(dst.frames);
+            break;
+        case DstError::no_frame_table:
+            report(reverse::missing_chunk, quoted({'F', 'R', 'T', 'E'}));
+            break;
+        case DstError::frame_count:
+            report(reverse::frame_count_differs, "FRTE " + std::to_string(dst.frames.frame_count) +
+                                                     ", file " + std::to_string(dst.frames.frames));
+            break;
+        case DstError::none:
+            break;
+    }
+}
+
 void report_plan_error(const DsfPlan& plan) {
     const DffWalk& walk = plan.walk;
     switch (plan.error) {
@@ -288,8 +318,7 @@ void report_plan_error(const DsfPlan& plan) {
             report_walk_error(walk);
             break;
         case DsfPlanError::compressed:
-            report(reverse::compressed,
-                   quoted(walk.compression.value_or(ChunkId{'D', 'S', 'T', ' '})));
+            report(reverse::compressed, quoted(compression_type(walk)));
             break;
         case DsfPlanError::no_rate:
             report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
@@ -298,7 +327,9 @@ void report_plan_error(const DsfPlan& plan) {
             report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
             break;
         case DsfPlanError::no_sound:
-            report(reverse::missing_chunk, quoted({'D', 'S', 'D', ' '}));
+            report(reverse::missing_chunk,
+                   quoted(sound_coding(walk) == SoundCoding::dst ? ChunkId{'D', 'S', 'T', ' '}
+                                                                 : ChunkId{'D', 'S', 'D', ' '}));
             break;
         case DsfPlanError::zero_rate:
             report(text::wrong_rate, walk.rate);
@@ -320,6 +351,9 @@ void report_plan_error(const DsfPlan& plan) {
         case DsfPlanError::wrong_sound_size:
             report(text::wrong_data_size, walk.sound->size);
             break;
+        case DsfPlanError::dst:
+            report_dst_error(*plan.dst, walk);
+            break;
         case DsfPlanError::none:
             break;
     }
@@ -327,7 +361,7 @@ void report_plan_error(const DsfPlan& plan) {
 
 class DffToDsf final : public Conversion {
   public:
-    bool check(int in) override {
+    bool check(int in, const std::string& /*input*/) override {
         const auto size = file_size(in);
         if (!size) {
             report(text::read_error, 0);
@@ -341,7 +375,10 @@ class DffToDsf final : public Conversion {
         return true;
     }
 
-    WriteResult write(int in, int out) override { return write_dsf_stream(in, out, plan_); }
+    WriteResult write(int in, int out) override {
+        return write_dsf_stream(in, out, plan_, MappedInput::Access::mapped,
+                                dst_threads_from_environment());
+    }
 
     // What dsf-dff-convert would print for the file written.
     void finish(const std::string& input) override {
@@ -356,6 +393,62 @@ class DffToDsf final : public Conversion {
 
   private:
     DsfPlan plan_;
+};
+
+void report_decode_plan_error(const DecodePlan& plan, const std::string& input) {
+    const DffWalk& walk = plan.walk;
+    switch (plan.error) {
+        case DecodePlanError::walk:
+            report_walk_error(walk);
+            break;
+        case DecodePlanError::compressed:
+            report(reverse::compressed, quoted(compression_type(walk)));
+            break;
+        case DecodePlanError::not_dst:
+            report(decode::not_dst, input);
+            break;
+        case DecodePlanError::no_rate:
+            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
+            break;
+        case DecodePlanError::no_channels:
+            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
+            break;
+        case DecodePlanError::no_sound:
+            report(reverse::missing_chunk, quoted({'D', 'S', 'T', ' '}));
+            break;
+        case DecodePlanError::wrong_channels:
+            report(text::wrong_channels, walk.channel_count);
+            break;
+        case DecodePlanError::dst:
+            report_dst_error(plan.dst, walk);
+            break;
+        case DecodePlanError::none:
+            break;
+    }
+}
+
+class DstDecode final : public Conversion {
+  public:
+    bool check(int in, const std::string& input) override {
+        const auto size = file_size(in);
+        if (!size) {
+            report(text::read_error, 0);
+            return false;
+        }
+        plan_ = plan_dst_decode(file_source(in, *size));
+        if (plan_.error != DecodePlanError::none) {
+            report_decode_plan_error(plan_, input);
+            return false;
+        }
+        return true;
+    }
+
+    WriteResult write(int in, int out) override {
+        return write_dst_decode(in, out, plan_, dst_threads_from_environment());
+    }
+
+  private:
+    DecodePlan plan_;
 };
 
 }  // namespace
@@ -380,6 +473,18 @@ int run_dff_to_dsf(int argc, char** argv, const char* name) {
                           name,
                           {"dff", "DFF", reverse::input_extension},
                           {"dsf", "DSF", reverse::output_extension}},
+                         conversion);
+}
+
+int run_dst_decode(int argc, char** argv, const char* name) {
+    DstDecode conversion;
+    return run_converter(argc, argv,
+                         {decode::usage,
+                          decode::about,
+                          name,
+                          {"dff", "DFF", reverse::input_extension},
+                          {"dff", "DFF", text::output_extension},
+                          false},
                          conversion);
 }
 

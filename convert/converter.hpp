@@ -15,5 +15,6 @@ namespace dsd {
 int run_dsf_to_dff(int argc, char** argv, std::string_view usage, std::string_view about,
                    std::uint32_t fixed_rate, const char* name);
 int run_dff_to_dsf(int argc, char** argv, const char* name);
+int run_dst_decode(int argc, char** argv, const char* name);
 
 }  // namespace dsd

@@ -4,10 +4,13 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
 
 #include "chunk_id.hpp"
 #include "file_io.hpp"
+#include "id3_tag.hpp"
 #include "interleave.hpp"
 #include "mapped_input.hpp"
 
@@ -67,12 +70,54 @@ DsfPlan refused(DsfPlan plan, DsfPlanError error) {
     return plan;
 }
 
+DsfPlan unreadable(DsfPlan plan, std::uint64_t offset) {
+    plan.walk.error = DffWalkError::unreadable;
+    plan.walk.error_offset = offset;
+    return refused(std::move(plan), DsfPlanError::walk);
+}
+
+// A text of the "DIIN" chunk as a tag's frame: up to its first NUL, as
+// UTF-8 when it is that, else as ISO-8859-1, which is what such texts are
+// when they are not ASCII.
+void add_title_frame(std::vector<Id3TextFrame>& frames, std::string_view id,
+                     const std::optional<std::string>& text) {
+    if (!text) {
+        return;
+    }
+    const std::string_view value = std::string_view(*text).substr(0, text->find('\0'));
+    if (value.empty()) {
+        return;
+    }
+    frames.push_back({std::string(id), std::string(value),
+                      is_valid_utf8(value) ? Id3TextEncoding::utf8 : Id3TextEncoding::latin1});
+}
+
+// The title and artist as an ID3v2.4 tag; empty when there are none.
+std::vector<std::uint8_t> titles_tag(const DffDiin& diin) {
+    std::vector<Id3TextFrame> frames;
+    add_title_frame(frames, "TIT2", diin.title);
+    add_title_frame(frames, "TPE1", diin.artist);
+    if (frames.empty()) {
+        return {};
+    }
+    // Texts are far below the size a tag can hold.
+    return make_id3v24_tag(frames).value_or(std::vector<std::uint8_t>{});
+}
+
+// Decoded DST sound straight into the blocks.
+class BlockSink final : public dst::SoundSink {
+  public:
+    explicit BlockSink(DsfBlockWriter& blocks) : blocks_(blocks) {}
+    bool take(std::span<const std::uint8_t> sound) override { return blocks_.add(sound); }
+
+  private:
+    DsfBlockWriter& blocks_;
+};
+
 // Sound frames moved per view and per write: whole groups of one block per
 // channel, 256 KiB at most, as the forward conversion moves them.
 constexpr std::size_t step_bytes = 64 * dsf_block_size;
 static_assert(step_bytes <= MappedInput::max_view);
-
-using Step = std::array<std::uint8_t, step_bytes>;
 
 }  // namespace
 
@@ -83,7 +128,8 @@ DsfPlan plan_dsf(const ByteSource& source) {
     if (walk.error != DffWalkError::none) {
         return refused(plan, DsfPlanError::walk);
     }
-    if (walk.compressed()) {
+    const SoundCoding coding = sound_coding(walk);
+    if (coding == SoundCoding::other) {
         return refused(plan, DsfPlanError::compressed);
     }
     if (!walk.rate_offset) {
@@ -104,21 +150,28 @@ DsfPlan plan_dsf(const ByteSource& source) {
     if (!match_layout(walk, plan)) {
         return refused(plan, DsfPlanError::wrong_layout);
     }
-    const std::uint64_t per_channel = walk.sound->size / walk.channel_count;
-    // The sample count must fit its field; no file system holds a file
-    // large enough to reach the limit.
-    if (walk.sound->size % walk.channel_count != 0 ||
-        per_channel > std::numeric_limits<std::uint64_t>::max() / 8) {
-        return refused(plan, DsfPlanError::wrong_sound_size);
+    std::uint64_t per_channel = 0;
+    if (coding == SoundCoding::dst) {
+        plan.dst = check_dst_sound(source, walk);
+        if (plan.dst->error != DstError::none) {
+            return refused(plan, DsfPlanError::dst);
+        }
+        per_channel = plan.dst->sound.bytes_per_channel();
+    } else {
+        per_channel = walk.sound->size / walk.channel_count;
+        // The sample count must fit its field; no file system holds a file
+        // large enough to reach the limit.
+        if (walk.sound->size % walk.channel_count != 0 ||
+            per_channel > std::numeric_limits<std::uint64_t>::max() / 8) {
+            return refused(plan, DsfPlanError::wrong_sound_size);
+        }
     }
     plan.sound = *walk.sound;
     if (walk.id3) {
         std::array<std::uint8_t, 3> magic{};
         if (walk.id3->size >= magic.size()) {
             if (!source.read_exact(walk.id3->offset, magic)) {
-                plan.walk.error = DffWalkError::unreadable;
-                plan.walk.error_offset = walk.id3->offset;
-                return refused(plan, DsfPlanError::walk);
+                return unreadable(plan, walk.id3->offset);
             }
         }
         if (magic == std::array<std::uint8_t, 3>{'I', 'D', '3'}) {
@@ -127,58 +180,125 @@ DsfPlan plan_dsf(const ByteSource& source) {
             plan.tag_skipped = true;
         }
     }
+    if (!plan.tag && walk.diin) {
+        const DffDiin diin = read_dff_diin(source, *walk.diin);
+        // A break further on in the chunk costs only what lies past it.
+        if (diin.error == DffWalkError::unreadable) {
+            return unreadable(plan, diin.error_offset);
+        }
+        plan.titles_tag = titles_tag(diin);
+    }
     plan.layout.channel_count = walk.channel_count;
     plan.layout.sampling_frequency = walk.rate;
     plan.layout.bytes_per_channel = per_channel;
-    plan.layout.tag_length = plan.tag ? plan.tag->size : 0;
+    plan.layout.tag_length = plan.tag ? plan.tag->size : plan.titles_tag.size();
     return plan;
 }
 
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access) {
+DsfBlockWriter::DsfBlockWriter(int out, const DsfPlan& plan)
+    : out_(out),
+      plan_(plan),
+      channels_(plan.layout.channel_count),
+      group_bytes_(dsf_block_size * channels_),
+      groups_per_step_(step_bytes / group_bytes_),
+      step_(std::make_unique<std::uint8_t[]>(step_bytes)) {}
+
+std::size_t DsfBlockWriter::fill(std::span<const std::uint8_t> frames) {
+    const std::size_t count = frames.size() / channels_;
+    const std::span<std::uint8_t> step(step_.get(), step_bytes);
+    std::array<std::span<std::uint8_t>, dsf_max_channels> blocks;
+    std::size_t done = 0;
+    while (done < count && filled_ < step_frames()) {
+        const std::size_t at = filled_ % dsf_block_size;
+        const std::size_t take = std::min<std::size_t>(count - done, dsf_block_size - at);
+        const auto group = step.subspan(filled_ / dsf_block_size * group_bytes_, group_bytes_);
+        for (std::size_t k = 0; k < channels_; ++k) {
+            blocks[plan_.source_channel[k]] = group.subspan(k * dsf_block_size + at, take);
+        }
+        deinterleave_channels(frames.subspan(done * channels_, take * channels_),
+                              std::span(blocks).first(channels_));
+        done += take;
+        filled_ += take;
+    }
+    return done * channels_;
+}
+
+bool DsfBlockWriter::write_if_full() {
+    return filled_ < step_frames() || write_step();
+}
+
+bool DsfBlockWriter::add(std::span<const std::uint8_t> frames) {
+    while (!frames.empty()) {
+        frames = frames.subspan(fill(frames));
+        if (!write_if_full()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DsfBlockWriter::finish() {
+    return filled_ == 0 || write_step();
+}
+
+bool DsfBlockWriter::write_step() {
+    const std::span<std::uint8_t> step(step_.get(), step_bytes);
+    const std::size_t groups = (filled_ + dsf_block_size - 1) / dsf_block_size;
+    // Only the last block of a channel is short.
+    if (const std::size_t at = filled_ % dsf_block_size; at != 0) {
+        const auto group = step.subspan((groups - 1) * group_bytes_, group_bytes_);
+        for (std::size_t k = 0; k < channels_; ++k) {
+            const auto rest = group.subspan(k * dsf_block_size + at, dsf_block_size - at);
+            std::fill(rest.begin(), rest.end(), 0);
+        }
+    }
+    filled_ = 0;
+    return write_full(out_, step.first(groups * group_bytes_));
+}
+
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access,
+                             unsigned threads) {
     if (!write_full(out, make_dsf_header(plan.layout))) {
         return write_failure(out);
     }
-    const auto buffer = std::make_unique<Step>();
-    const std::span<std::uint8_t> out_buffer(*buffer);
-    const std::size_t channels = plan.layout.channel_count;
-    const std::size_t group_bytes = dsf_block_size * channels;  // a block of each channel
-    const std::size_t groups_per_step = step_bytes / group_bytes;
-
-    MappedInput input(in, access);
-    std::uint64_t offset = plan.sound.offset;
-    std::array<std::span<std::uint8_t>, dsf_max_channels> blocks;
-    for (std::uint64_t left = plan.layout.bytes_per_channel; left != 0;) {
-        const std::size_t frames = static_cast<std::size_t>(
-            std::min<std::uint64_t>(left, groups_per_step * std::uint64_t{dsf_block_size}));
-        const std::size_t groups = (frames + dsf_block_size - 1) / dsf_block_size;
-        const auto viewed =
-            input.view(offset, frames * channels, [&](std::span<const std::uint8_t> sound) {
-                for (std::size_t g = 0; g < groups; ++g) {
-                    const std::size_t take =
-                        std::min<std::size_t>(frames - g * dsf_block_size, dsf_block_size);
-                    const auto group = out_buffer.subspan(g * group_bytes, group_bytes);
-                    for (std::size_t k = 0; k < channels; ++k) {
-                        const auto block = group.subspan(k * dsf_block_size, dsf_block_size);
-                        blocks[plan.source_channel[k]] = block.first(take);
-                        // Only the last block of a channel is short.
-                        std::fill(block.begin() + static_cast<std::ptrdiff_t>(take), block.end(),
-                                  0);
-                    }
-                    deinterleave_channels(sound.subspan(g * group_bytes, take * channels),
-                                          std::span(blocks).first(channels));
-                }
-            });
-        if (!viewed.ok) {
-            return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
+    DsfBlockWriter blocks(out, plan);
+    if (plan.dst) {
+        BlockSink sink(blocks);
+        const WriteResult decoded = decode_dst_sound(in, plan.dst->sound, sink, out, threads);
+        if (decoded.status != WriteStatus::ok) {
+            return decoded;
         }
-        if (!write_full(out, out_buffer.first(groups * group_bytes))) {
-            return write_failure(out);
+    } else {
+        const std::size_t channels = plan.layout.channel_count;
+        MappedInput input(in, access);
+        std::uint64_t offset = plan.sound.offset;
+        for (std::uint64_t left = plan.layout.bytes_per_channel; left != 0;) {
+            const std::size_t frames =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, blocks.step_frames()));
+            const auto viewed =
+                input.view(offset, frames * channels, [&](std::span<const std::uint8_t> sound) {
+                    // Never more than the step holds.
+                    blocks.fill(sound);
+                });
+            if (!viewed.ok) {
+                return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
+            }
+            if (!blocks.write_if_full()) {
+                return write_failure(out);
+            }
+            left -= frames;
+            offset += frames * channels;
         }
-        left -= frames;
-        offset += frames * channels;
+    }
+    if (!blocks.finish()) {
+        return write_failure(out);
     }
     if (plan.tag) {
-        return copy_range(in, plan.tag->offset, plan.tag->size, out, out_buffer);
+        const auto buffer = std::make_unique<std::array<std::uint8_t, 65536>>();
+        return copy_range(in, plan.tag->offset, plan.tag->size, out, *buffer);
+    }
+    if (!plan.titles_tag.empty() && !write_full(out, plan.titles_tag)) {
+        return write_failure(out);
     }
     return {};
 }

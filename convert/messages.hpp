@@ -76,16 +76,17 @@ namespace dsd::reverse_text {
 inline constexpr std::string_view usage =
     "DFF To DSF Converter\nUsage: %s <in_dff_file> <out_dsf_file>\n";
 inline constexpr std::string_view about =
-    "Converts a DSDIFF (DFF) file of 1 to 6 uncompressed channels into a DSF file at\n"
-    "the same sampling rate.\n"
+    "Converts a DSDIFF (DFF) file of 1 to 6 channels, uncompressed or DST-compressed,\n"
+    "into a DSF file at the same sampling rate.\n"
     "  <in_dff_file>   the DFF file to read; its name ends in .dff or .DFF\n"
     "  <out_dsf_file>  the DSF file to write; its name ends in .dsf or .DSF.\n"
     "                  Optional: without it the input's name with dsf for its\n"
     "                  extension is used (take1.dff gives take1.dsf)\n"
     "Prints the sampling frequency, bit number, sample count and data size of the DSF\n"
-    "written. The sound data is copied unchanged and an ID3v2 tag is kept. The input\n"
-    "is never changed; the output appears only once it is complete, replacing any\n"
-    "file of its name, and on an error nothing is left behind.\n"
+    "written. The sound data is copied unchanged (DST is decoded, on every CPU) and an\n"
+    "ID3v2 tag is kept; without one, the artist and title of the DIIN chunk become\n"
+    "the tag. The input is never changed; the output appears only once it is\n"
+    "complete, replacing any file of its name, and on an error nothing is left behind.\n"
     "\n"
     "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
 inline constexpr std::string_view input_extension =
@@ -103,12 +104,41 @@ inline constexpr std::string_view wrong_chunk_size = "Wrong chunk size : %s\n";
 inline constexpr std::string_view compressed = "Compressed sound, not converted : %s\n";
 inline constexpr std::string_view missing_chunk = "Missing chunk : %s\n";
 inline constexpr std::string_view wrong_layout = "Unsupported channel layout : %s\n";
+// DST: "FRTE N, file M", the frame count the "FRTE" chunk declares and the
+// number of "DSTF" chunks.
+inline constexpr std::string_view frame_count_differs = "DST frame count differs : %s\n";
+// The index (from 0, in file order) of the first frame that does not decode.
+inline constexpr std::string_view damaged_frame = "Damaged DST frame : %s\n";
 // Also: convert_text::wrong_rate, wrong_channels, wrong_data_size and read_error.
 
 // A warning on standard error; the conversion goes on.
 inline constexpr std::string_view tag_skipped = "ID3 chunk holds no ID3v2 tag, not copied : %s\n";
 
 }  // namespace dsd::reverse_text
+
+namespace dsd::dst_decode_text {
+
+inline constexpr std::string_view usage =
+    "DST To DSD Decoder\nUsage: %s <in_dff_file> <out_dff_file>\n";
+inline constexpr std::string_view about =
+    "Decodes a DST-compressed DSDIFF (DFF) file of 1 to 6 channels into the\n"
+    "uncompressed DSDIFF file of the same sound.\n"
+    "  <in_dff_file>   the DST-compressed DFF file to read; its name ends in .dff or\n"
+    "                  .DFF\n"
+    "  <out_dff_file>  the DFF file to write; its name ends in .dff or .DFF\n"
+    "Every chunk is copied unchanged and in its place (tags, texts, markers), except\n"
+    "that the compression type becomes \"not compressed\", the DST frames become the\n"
+    "decoded sound (decoded on every CPU) and the frame index is dropped. Prints\n"
+    "nothing. The input is never changed; the output appears only once it is\n"
+    "complete, replacing any file of its name, and on an error nothing is left behind.\n"
+    "\n"
+    "Exit status: 0 the output is complete; 1 any error (its one message says which).\n";
+// The input's sound is stored as it is (the input's name).
+inline constexpr std::string_view not_dst = "Sound is not DST compressed : %s\n";
+// Also: convert_text's wrong_filename, output_extension, cannot_open_input and
+// file errors, reverse_text's input_extension and refusals of the input.
+
+}  // namespace dsd::dst_decode_text
 
 namespace dsd::split_text {
 

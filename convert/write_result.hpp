@@ -7,11 +7,12 @@
 
 namespace dsd {
 
-enum class WriteStatus { ok, read_failed, write_failed };
+enum class WriteStatus { ok, read_failed, write_failed, damaged_frame };
 
 struct WriteResult {
     WriteStatus status = WriteStatus::ok;
-    std::int64_t position = 0;  // of the failing file
+    // Of the failing file; of a damaged DST frame, its index.
+    std::int64_t position = 0;
 };
 
 WriteResult write_failure(int out);

@@ -221,6 +221,149 @@ TEST(DsdiffWalk, ReadFailuresAreReportedWithTheirOffset) {
     }
 }
 
+Bytes frame_table(std::uint32_t frames) {
+    Bytes body(6);
+    test::put_be(body, 0, frames, 4);
+    test::put_be(body, 4, 75, 2);
+    return gen::dff_chunk("FRTE", body);
+}
+
+Bytes concatenated(const std::vector<Bytes>& chunks) {
+    Bytes out;
+    for (const Bytes& chunk : chunks) {
+        out.insert(out.end(), chunk.begin(), chunk.end());
+    }
+    return out;
+}
+
+// Frames of every length class (even, odd, empty, larger than a read
+// window), a check value after some, unknown chunks between them.
+std::vector<Bytes> sample_frames() {
+    return {gen::pattern_bytes(10, 1), gen::pattern_bytes(7, 2), Bytes{},
+            gen::pattern_bytes(3 << 20, 3), gen::pattern_bytes(5000, 4)};
+}
+
+Bytes dst_body(const std::vector<Bytes>& frames) {
+    std::vector<Bytes> chunks{frame_table(static_cast<std::uint32_t>(frames.size()))};
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        chunks.push_back(gen::dff_chunk("DSTF", frames[i]));
+        chunks.push_back(gen::dff_chunk(i % 2 == 0 ? "DSTC" : "XYZW", {1, 2, 3, 4}));
+    }
+    return concatenated(chunks);
+}
+
+TEST(DsdiffDst, FramesCountedAndReadInOrder) {
+    const std::vector<Bytes> frames = sample_frames();
+    const Bytes file = gen::dff_form(
+        {stereo_prop(), gen::dff_chunk("DST ", dst_body(frames)), gen::dff_chunk("DSTI", {9})});
+    const DffWalk w = walk(file);
+    ASSERT_EQ(w.error, DffWalkError::none);
+    ASSERT_TRUE(w.sound && w.sound_is_dst);
+    const DffDstWalk dst = walk_dff_dst(memory_source(file), *w.sound);
+    EXPECT_EQ(dst.error, DffWalkError::none);
+    EXPECT_TRUE(dst.has_frame_table);
+    EXPECT_EQ(dst.frame_count, frames.size());
+    EXPECT_EQ(dst.frame_rate, 75u);
+    EXPECT_EQ(dst.frames, frames.size());
+
+    const ByteSource source = memory_source(file);
+    DffDstFrameReader reader(source, *w.sound);
+    Bytes frame{0xEE};
+    for (const Bytes& expected : frames) {
+        ASSERT_EQ(reader.next(frame, 4 << 20), DffDstFrameReader::Next::frame);
+        EXPECT_EQ(frame, expected);
+    }
+    EXPECT_EQ(reader.next(frame, 4 << 20), DffDstFrameReader::Next::end);
+
+    // A frame over the limit is named before it is read; so is a read
+    // failure, by where the read started.
+    DffDstFrameReader limited(source, *w.sound);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(limited.next(frame, 3 << 20), DffDstFrameReader::Next::frame);
+    }
+    EXPECT_EQ(limited.next(frame, (3 << 20) - 1), DffDstFrameReader::Next::too_large);
+    // FRTE, three frames (10, 7 + pad and 0 bytes), each with a chunk after it.
+    const std::uint64_t fourth = w.sound->offset + 18 + 3 * (12 + 16) + 10 + 8;
+    ByteSource failing = memory_source(file);
+    const auto inner = failing.read_exact;
+    failing.read_exact = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return offset != fourth + 12 && inner(offset, out);
+    };
+    DffDstFrameReader broken(failing, *w.sound);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(broken.next(frame, 4 << 20), DffDstFrameReader::Next::frame);
+    }
+    EXPECT_EQ(broken.next(frame, 4 << 20), DffDstFrameReader::Next::unreadable);
+    EXPECT_EQ(broken.failed_at(), fourth + 12);
+}
+
+TEST(DsdiffDst, WhatTheChunkLacksOrBreaks) {
+    const auto dst_walk = [](const Bytes& body) {
+        const Bytes file = gen::dff_form({gen::dff_chunk("DST ", body), gen::dff_fver()});
+        return walk_dff_dst(memory_source(file), {28, body.size()});
+    };
+    const Bytes frame = gen::dff_chunk("DSTF", {0});
+    const DffDstWalk no_table = dst_walk(concatenated({frame, frame}));
+    EXPECT_EQ(no_table.error, DffWalkError::none);
+    EXPECT_FALSE(no_table.has_frame_table);
+    EXPECT_EQ(no_table.frames, 2u);
+    const DffDstWalk empty = dst_walk({});
+    EXPECT_EQ(empty.frames, 0u);
+    EXPECT_FALSE(empty.has_frame_table);
+    const DffDstWalk differing = dst_walk(concatenated({frame_table(3), frame}));
+    EXPECT_EQ(differing.frame_count, 3u);
+    EXPECT_EQ(differing.frames, 1u);
+
+    Bytes past_parent = frame;
+    test::put_be(past_parent, 4, 4, 8);
+    const struct {
+        Bytes body;
+        DffWalkError error;
+        std::string id;
+        std::uint64_t offset;
+        std::uint64_t size;
+    } cases[] = {
+        {concatenated({frame_table(1), frame_table(1)}), DffWalkError::second_chunk, "FRTE", 46, 6},
+        {gen::dff_chunk("FRTE", {0, 0, 0, 1, 0}), DffWalkError::wrong_chunk_size, "FRTE", 28, 5},
+        {concatenated({frame_table(1), past_parent}), DffWalkError::past_parent, "DSTF", 46, 4},
+    };
+    for (const auto& c : cases) {
+        const DffDstWalk w = dst_walk(c.body);
+        EXPECT_EQ(w.error, c.error) << c.id;
+        EXPECT_EQ(id_text(w.error_id), c.id);
+        EXPECT_EQ(w.error_offset, c.offset);
+        EXPECT_EQ(w.error_size, c.size);
+    }
+}
+
+// Reads inside the window, across its end, larger than it, past the end
+// it may fill to, and backwards, all give the source's bytes.
+TEST(WindowedReader, EveryReadGivesTheSourceBytes) {
+    const Bytes bytes = gen::pattern_bytes(1000, 7);
+    ByteSource source = memory_source(bytes);
+    int reads = 0;
+    const auto inner = source.read_exact;
+    source.read_exact = [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+        ++reads;
+        return inner(offset, out);
+    };
+    WindowedReader reader(source, 900, 64);
+    const std::pair<std::uint64_t, std::size_t> reads_made[] = {
+        {0, 12}, {12, 12}, {60, 4}, {60, 8}, {100, 200}, {10, 3}, {880, 20}, {890, 20}, {990, 10}};
+    for (const auto& [offset, length] : reads_made) {
+        Bytes out(length);
+        ASSERT_TRUE(reader.read_exact(offset, out)) << offset;
+        EXPECT_EQ(out, Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                             bytes.begin() + static_cast<std::ptrdiff_t>(offset + length)));
+    }
+    // One fill for the first three; then a refill at 60, a direct read, a
+    // refill at 10, one at 880 (20 bytes, up to the end), one at 890 and a
+    // direct read after it, and a direct read past the end.
+    EXPECT_EQ(reads, 8);
+    Bytes out(20);
+    EXPECT_FALSE(reader.read_exact(995, out));
+}
+
 Bytes text_chunk(std::string_view id, std::string_view text, std::uint32_t count) {
     Bytes body(4 + text.size());
     test::put_be(body, 0, count, 4);

@@ -38,6 +38,8 @@ const Tool dummy{"dsf-dff256-dummy", DSF_DFF256_DUMMY, "Dummy DSF64 Data To DFF2
 const std::vector<Tool> converters{convert, dummy};
 const Tool reverse{"dff-dsf-convert", DFF_DSF_CONVERT, "DFF To DSF Converter",
                    " <in_dff_file> <out_dsf_file>\n"};
+const Tool decoder{"dff-dst-decode", DFF_DST_DECODE, "DST To DSD Decoder",
+                   " <in_dff_file> <out_dff_file>\n"};
 
 const std::string rewriter_title = "Change sampling rate";
 const std::string rewriter_tail = " <diff_file1> <diff_file2>.... \n";
@@ -50,6 +52,7 @@ const std::vector<Tool> rewriters{rate64, rate128, rate256, wav};
 std::vector<Tool> all_tools() {
     auto tools = converters;
     tools.push_back(reverse);
+    tools.push_back(decoder);
     tools.insert(tools.end(), rewriters.begin(), rewriters.end());
     return tools;
 }
@@ -67,6 +70,9 @@ RunResult run_in(const TempDir& dir, const Tool& tool, const std::vector<std::st
 std::string help_detail(const Tool& tool) {
     if (tool.name == reverse.name) {
         return "Optional: without it the input's name with dsf for its";
+    }
+    if (tool.name == decoder.name) {
+        return "the compression type becomes \"not compressed\"";
     }
     if (tool.title != rewriter_title) {
         return "Optional: without it the input's name with dff for its";
@@ -179,6 +185,33 @@ TEST(ToolOptions, TheReverseConverterTakesAnyOtherArgumentAsAName) {
     const auto r = run_in(dir, reverse, {"--help.dff"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(file_exists(dir / "--help.dsf"));
+}
+
+// Both names are required; options only alone, as for the others.
+TEST(ToolOptions, TheDecoderTakesAnyOtherArgumentAsAName) {
+    TempDir dir;
+    write_file(dir / "in.dff", testgen::converter_dff_file(2822400, testgen::pattern_bytes(64)));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"in.dff"}, usage_of(decoder, decoder.name)},
+        {{"--", "in.dff"}, usage_of(decoder, decoder.name)},
+        {{"--help", "in.dff"}, "Usage: Wrong filename. --help\n"},
+        {{"in.dff", "-V"}, "Usage: Wrong filename. -V\n"},
+        {{"--help.dsf", "a.dff"}, "Usage: Input File extension is not 'dff'. --help.dsf\n"},
+        {{"in.dff", "--help.dsf"}, "Usage: Output File extension is not 'dff'. --help.dsf\n"},
+        {{"--help", "a", "b"}, usage_of(decoder, decoder.name)},
+    };
+    for (const auto& [args, message] : cases) {
+        const auto r = run_in(dir, decoder, args, decoder.name);
+        EXPECT_EQ(r.status, 1) << message;
+        EXPECT_EQ(r.out, message);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+    }
+    write_file(dir / "--help.dff", read_file(dir / "in.dff"));
+    const auto r = run_in(dir, decoder, {"--", "--help.dff", "-V.dff"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Sound is not DST compressed : --help.dff\n");
 }
 
 TEST(ToolOptions, FilesNamedLikeOptionsConvert) {
@@ -419,12 +452,41 @@ TEST_F(ManPages, ReverseConverterPageListsEveryMessage) {
                                             text::wrong_channels,
                                             reverse::wrong_layout,
                                             text::wrong_data_size,
+                                            reverse::frame_count_differs,
+                                            reverse::damaged_frame,
                                             reverse::tag_skipped,
                                             text::cannot_open_output,
                                             text::cannot_rename,
                                             text::lost_output,
                                             text::read_error,
                                             text::write_error});
+}
+
+TEST_F(ManPages, DecoderPageListsEveryMessage) {
+    namespace text = convert_text;
+    namespace reverse = reverse_text;
+    namespace decode = dst_decode_text;
+    expect_page_lists("dff-dst-decode.1", {decode::usage,
+                                           decode::not_dst,
+                                           text::wrong_filename,
+                                           reverse::input_extension,
+                                           text::output_extension,
+                                           text::cannot_open_input,
+                                           reverse::not_dff,
+                                           reverse::past_end_of_file,
+                                           reverse::past_parent,
+                                           reverse::second_chunk,
+                                           reverse::wrong_chunk_size,
+                                           reverse::compressed,
+                                           reverse::missing_chunk,
+                                           reverse::frame_count_differs,
+                                           reverse::damaged_frame,
+                                           text::wrong_rate,
+                                           text::wrong_channels,
+                                           text::cannot_open_output,
+                                           text::cannot_rename,
+                                           text::read_error,
+                                           text::write_error});
 }
 
 TEST_F(ManPages, RewriterPagesListEveryMessage) {

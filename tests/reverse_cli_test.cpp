@@ -164,7 +164,10 @@ TEST_F(Reverse, OtherChunksAnywhereAreSkipped) {
         gen::dff_chunk("MANF", {'a'}),
         gen::dff_fver(),
     });
-    expect_converts(dff, expected_dsf(2822400, 3, {channels[2], channels[1], channels[0]}));
+    // Without an "ID3 " chunk, the title in DIIN becomes the tag.
+    const Bytes titles{'I', 'D', '3', 4, 0, 0, 0, 0, 0, 14,  'T', 'I',
+                       'T', '2', 0,   0, 0, 4, 0, 0, 3, 'a', 'b', 'c'};
+    expect_converts(dff, expected_dsf(2822400, 3, {channels[2], channels[1], channels[0]}, titles));
 }
 
 TEST_F(Reverse, ChunkWithoutAnId3TagIsNotCopiedWithAWarning) {

@@ -17,7 +17,12 @@
 //       others ("ABSS", "LSCO", ...) skipped
 //     "DSD " size  sound: a byte per channel in turn, earliest sample in the
 //                  most significant bit
-//     "DST " size  compressed sound, instead of "DSD "
+//     "DST " size  compressed sound, instead of "DSD ", local chunks inside:
+//       "FRTE" 6  frame count (u32), frame rate (u16, 75)
+//       "DSTF" size  one DST frame, per frame, in order
+//       "DSTC" size  a check value of the frame before, optional
+//       others skipped
+//     "DSTI" size  an index of the frames' positions, optional
 //     "ID3 " size  an ID3v2 tag
 //     "DIIN" size  edited master information, local chunks inside:
 //       "EMID" size  the edited master's identifier: the whole data
@@ -132,6 +137,49 @@ struct DffWalk {
 };
 
 DffWalk walk_dff(const ByteSource& source);
+
+// What a "DST " sound chunk holds, from the headers of its local chunks.
+struct DffDstWalk {
+    // The first break in the layout inside the chunk, as the walk reports
+    // one: a chunk past the "DST " chunk, a second "FRTE", one too small.
+    DffWalkError error = DffWalkError::none;
+    ChunkId error_id{};
+    std::uint64_t error_offset = 0;
+    std::uint64_t error_size = 0;
+
+    bool has_frame_table = false;   // an "FRTE" chunk
+    std::uint32_t frame_count = 0;  // its numbers
+    std::uint16_t frame_rate = 0;
+    std::uint64_t frames = 0;  // "DSTF" chunks
+};
+
+// Walks the "DST " chunk whose data is `dst`; reads only chunk headers, a
+// window at a time, in constant memory.
+DffDstWalk walk_dff_dst(const ByteSource& source, const DffChunkSpan& dst);
+
+// The frames of a "DST " chunk one by one, in file order, read a window at
+// a time.
+class DffDstFrameReader {
+  public:
+    DffDstFrameReader(const ByteSource& source, const DffChunkSpan& dst);
+
+    enum class Next {
+        frame,       // the next "DSTF" chunk's data is in the vector
+        end,         // no more
+        unreadable,  // a read failed or the layout broke (the file changed)
+        too_large,   // the next frame has more than `max_frame` bytes
+    };
+    Next next(std::vector<std::uint8_t>& frame, std::uint64_t max_frame);
+    // Where the failed read started.
+    std::uint64_t failed_at() const { return failed_at_; }
+
+  private:
+    WindowedReader reader_;
+    std::uint64_t position_;
+    std::uint64_t end_;
+    std::uint64_t failed_at_ = 0;
+};
+
 
 // A point in absolute time: an "ABSS" value, or the time of a marker.
 struct DffTimecode {

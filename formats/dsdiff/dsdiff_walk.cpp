@@ -14,6 +14,11 @@ namespace {
 
 constexpr std::uint64_t chunk_header_size = 12;  // id + 64-bit size
 constexpr std::uint64_t form_header_size = 16;   // "FRM8", size, form type
+// Reads of the "DST " chunk: headers only while walking it (frames are a
+// few KiB apart, so a window holds the next header or two), whole frames
+// while decoding.
+constexpr std::size_t dst_walk_window = 4096;
+constexpr std::size_t dst_frame_window = std::size_t{1} << 20;
 
 struct ChunkHeader {
     ChunkId id{};
@@ -36,6 +41,19 @@ class Walker {
         return result_;
     }
 
+    DffDstWalk walk_dst(const DffChunkSpan& span) {
+        WindowedReader window(source_, span.offset + span.size, dst_walk_window);
+        window_ = &window;
+        DffDstWalk dst;
+        walk_dst_chunks(span.offset, span.offset + span.size, dst);
+        window_ = nullptr;
+        dst.error = result_.error;
+        dst.error_id = result_.error_id;
+        dst.error_offset = result_.error_offset;
+        dst.error_size = result_.error_size;
+        return dst;
+    }
+
     DffDiin read_diin(const DffChunkSpan& span) {
         DffDiin diin;
         walk_diin(span.offset, span.offset + span.size, diin);
@@ -56,7 +74,9 @@ class Walker {
     }
 
     bool read(std::uint64_t offset, std::span<std::uint8_t> out) {
-        return source_.read_exact(offset, out) || fail(DffWalkError::unreadable, {}, offset);
+        const bool ok =
+            window_ != nullptr ? window_->read_exact(offset, out) : source_.read_exact(offset, out);
+        return ok || fail(DffWalkError::unreadable, {}, offset);
     }
 
     bool read_form() {
@@ -240,6 +260,28 @@ class Walker {
         return true;
     }
 
+    // The local chunks of a "DST " chunk occupy [begin, end).
+    void walk_dst_chunks(std::uint64_t begin, std::uint64_t end, DffDstWalk& dst) {
+        for (std::uint64_t pos = begin; pos < end;) {
+            ChunkHeader chunk;
+            if (!read_chunk(pos, end, chunk)) {
+                return;
+            }
+            if (has_id(chunk.id, "DSTF")) {
+                ++dst.frames;
+            } else if (has_id(chunk.id, "FRTE")) {
+                std::array<std::uint8_t, 6> table{};
+                if (!once(dst.has_frame_table, chunk) || !at_least(chunk, table.size()) ||
+                    !read(chunk.body, table)) {
+                    return;
+                }
+                dst.frame_count = load_be32(table);
+                dst.frame_rate = static_cast<std::uint16_t>(table[4] << 8 | table[5]);
+            }
+            pos = chunk.next;
+        }
+    }
+
     // The local chunks of a "DIIN" chunk occupy [begin, end).
     void walk_diin(std::uint64_t begin, std::uint64_t end, DffDiin& diin) {
         for (std::uint64_t pos = begin; pos < end;) {
@@ -318,6 +360,7 @@ class Walker {
     }
 
     const ByteSource& source_;
+    WindowedReader* window_ = nullptr;  // reads go through it when set
     DffWalk result_;
     std::uint64_t form_end_ = 0;
 };
@@ -330,6 +373,45 @@ DffRateField finding(DffFinding f) {
 
 DffWalk walk_dff(const ByteSource& source) {
     return Walker(source).run();
+}
+
+DffDstWalk walk_dff_dst(const ByteSource& source, const DffChunkSpan& dst) {
+    return Walker(source).walk_dst(dst);
+}
+
+DffDstFrameReader::DffDstFrameReader(const ByteSource& source, const DffChunkSpan& dst)
+    : reader_(source, dst.offset + dst.size, dst_frame_window),
+      position_(dst.offset),
+      end_(dst.offset + dst.size) {}
+
+DffDstFrameReader::Next DffDstFrameReader::next(std::vector<std::uint8_t>& frame,
+                                                std::uint64_t max_frame) {
+    while (position_ < end_) {
+        std::array<std::uint8_t, chunk_header_size> header{};
+        if (end_ - position_ < header.size() || !reader_.read_exact(position_, header)) {
+            failed_at_ = position_;
+            return Next::unreadable;
+        }
+        const std::uint64_t body = position_ + header.size();
+        const std::uint64_t size = load_be64(std::span(header).subspan(4));
+        if (size > end_ - body) {
+            failed_at_ = position_;
+            return Next::unreadable;
+        }
+        position_ = body + size + (size & 1);
+        if (has_id(header, "DSTF")) {
+            if (size > max_frame) {
+                return Next::too_large;
+            }
+            frame.resize(static_cast<std::size_t>(size));
+            if (!reader_.read_exact(body, frame)) {
+                failed_at_ = body;
+                return Next::unreadable;
+            }
+            return Next::frame;
+        }
+    }
+    return Next::end;
 }
 
 DffDiin read_dff_diin(const ByteSource& source, const DffChunkSpan& diin) {

@@ -62,6 +62,11 @@ expect dff-dsf-convert d.dff sub/ :: sub/in.dsf
 expect dff-dsf-convert d.dff a.dsf "" ::
 expect dff-dsf-convert -- :: --help --version
 expect dff-dsf-convert d.dff -- ::
+expect dff-dst-decode "" :: d.dff e.DFF dir.dsf sub
+expect dff-dst-decode d.dff "" :: d.dff e.DFF dir.dsf sub
+expect dff-dst-decode d.dff sub/ :: sub/out.dff
+expect dff-dst-decode d.dff e.DFF "" ::
+expect dff-dst-decode -- :: --help --version
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect $tool "" :: d.dff e.DFF dir.dsf sub
     expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub

@@ -1,0 +1,134 @@
+#include "dst_sound.hpp"
+
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace dsd {
+namespace {
+
+// The frames of the chunk in file order, remembering why they stopped.
+class ChunkFrames final : public dst::FrameSource {
+  public:
+    ChunkFrames(const ByteSource& source, const DstSound& sound)
+        : reader_(source, sound.chunk), max_frame_(dst_max_frame_bytes(sound)) {}
+
+    Next next(std::vector<std::uint8_t>& frame) override {
+        switch (reader_.next(frame, max_frame_)) {
+            case DffDstFrameReader::Next::frame:
+                ++handed_;
+                return Next::frame;
+            case DffDstFrameReader::Next::end:
+                return Next::end;
+            case DffDstFrameReader::Next::too_large:
+                too_large_ = true;
+                return Next::failed;
+            case DffDstFrameReader::Next::unreadable:
+                break;
+        }
+        return Next::failed;
+    }
+
+    std::uint64_t handed() const { return handed_; }
+    bool too_large() const { return too_large_; }
+    std::uint64_t failed_at() const { return reader_.failed_at(); }
+
+  private:
+    DffDstFrameReader reader_;
+    std::uint64_t max_frame_;
+    std::uint64_t handed_ = 0;
+    bool too_large_ = false;
+};
+
+}  // namespace
+
+SoundCoding sound_coding(const DffWalk& walk) {
+    const bool dst_type = walk.compression && has_id(*walk.compression, "DST ");
+    if (walk.compression && !dst_type) {
+        return SoundCoding::other;
+    }
+    if (!walk.sound) {
+        return dst_type ? SoundCoding::dst : SoundCoding::plain;
+    }
+    if (walk.sound_is_dst != dst_type) {
+        return SoundCoding::other;
+    }
+    return dst_type ? SoundCoding::dst : SoundCoding::plain;
+}
+
+ChunkId compression_type(const DffWalk& walk) {
+    return walk.compression.value_or(ChunkId{'D', 'S', 'T', ' '});
+}
+
+DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk) {
+    DstCheck check;
+    check.sound.chunk = *walk.sound;
+    check.sound.channels = walk.channel_count;
+    check.sound.frame_bytes = dst::frame_bytes_per_channel(walk.rate);
+    if (check.sound.frame_bytes == 0) {
+        check.error = DstError::wrong_rate;
+        return check;
+    }
+    check.frames = walk_dff_dst(source, *walk.sound);
+    check.sound.frames = check.frames.frames;
+    if (check.frames.error != DffWalkError::none) {
+        check.error = DstError::walk;
+    } else if (!check.frames.has_frame_table) {
+        check.error = DstError::no_frame_table;
+    } else if (check.frames.frames != check.frames.frame_count) {
+        check.error = DstError::frame_count;
+    }
+    return check;
+}
+
+std::uint64_t dst_max_frame_bytes(const DstSound& sound) {
+    return 8 * std::uint64_t{sound.channels} * sound.frame_bytes + 65536;
+}
+
+WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink, int out,
+                             unsigned threads) {
+    const ByteSource source = file_source(in, sound.chunk.offset + sound.chunk.size);
+    ChunkFrames frames(source, sound);
+    const dst::StreamResult result =
+        dst::decode_stream(frames, sink, sound.channels, sound.frame_bytes, threads);
+    switch (result.status) {
+        case dst::StreamStatus::ok:
+            break;
+        case dst::StreamStatus::damaged:
+            return {WriteStatus::damaged_frame, static_cast<std::int64_t>(result.frames)};
+        case dst::StreamStatus::source_failed:
+            if (frames.too_large()) {
+                return {WriteStatus::damaged_frame, static_cast<std::int64_t>(frames.handed())};
+            }
+            return {WriteStatus::read_failed, static_cast<std::int64_t>(frames.failed_at())};
+        case dst::StreamStatus::sink_failed:
+            return write_failure(out);
+    }
+    // Fewer frames than the walk counted: the file changed since.
+    if (result.frames != sound.frames) {
+        return {WriteStatus::read_failed,
+                static_cast<std::int64_t>(sound.chunk.offset + sound.chunk.size)};
+    }
+    return {};
+}
+
+unsigned dst_threads_from_environment() {
+    const char* value = std::getenv("DSD_THREADS");
+    if (value == nullptr) {
+        return 0;
+    }
+    const std::string_view text(value);
+    if (text.empty() || text.size() > 4) {
+        return 0;
+    }
+    unsigned count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        count = count * 10 + static_cast<unsigned>(c - '0');
+    }
+    return count <= max_dst_threads ? count : 0;
+}
+
+}  // namespace dsd
