@@ -376,8 +376,7 @@ class DffToDsf final : public Conversion {
     }
 
     WriteResult write(int in, int out) override {
-        return write_dsf_stream(in, out, plan_, MappedInput::Access::mapped,
-                                dst_threads_from_environment());
+        return write_dsf_stream(in, out, plan_, dst_threads_from_environment());
     }
 
     // What dsf-dff-convert would print for the file written.

@@ -12,7 +12,6 @@
 #include "file_io.hpp"
 #include "id3_tag.hpp"
 #include "interleave.hpp"
-#include "mapped_input.hpp"
 
 namespace dsd {
 namespace {
@@ -114,10 +113,9 @@ class BlockSink final : public dst::SoundSink {
     DsfBlockWriter& blocks_;
 };
 
-// Sound frames moved per view and per write: whole groups of one block per
+// Sound frames moved per read and per write: whole groups of one block per
 // channel, 256 KiB at most, as the forward conversion moves them.
 constexpr std::size_t step_bytes = 64 * dsf_block_size;
-static_assert(step_bytes <= MappedInput::max_view);
 
 }  // namespace
 
@@ -223,14 +221,10 @@ std::size_t DsfBlockWriter::fill(std::span<const std::uint8_t> frames) {
     return done * channels_;
 }
 
-bool DsfBlockWriter::write_if_full() {
-    return filled_ < step_frames() || write_step();
-}
-
 bool DsfBlockWriter::add(std::span<const std::uint8_t> frames) {
     while (!frames.empty()) {
         frames = frames.subspan(fill(frames));
-        if (!write_if_full()) {
+        if (filled_ == step_frames() && !write_step()) {
             return false;
         }
     }
@@ -256,8 +250,7 @@ bool DsfBlockWriter::write_step() {
     return write_full(out_, step.first(groups * group_bytes_));
 }
 
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::Access access,
-                             unsigned threads) {
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, unsigned threads) {
     if (!write_full(out, make_dsf_header(plan.layout))) {
         return write_failure(out);
     }
@@ -270,20 +263,16 @@ WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, MappedInput::
         }
     } else {
         const std::size_t channels = plan.layout.channel_count;
-        MappedInput input(in, access);
+        const auto in_step = std::make_unique<std::uint8_t[]>(step_bytes);
         std::uint64_t offset = plan.sound.offset;
         for (std::uint64_t left = plan.layout.bytes_per_channel; left != 0;) {
             const std::size_t frames =
                 static_cast<std::size_t>(std::min<std::uint64_t>(left, blocks.step_frames()));
-            const auto viewed =
-                input.view(offset, frames * channels, [&](std::span<const std::uint8_t> sound) {
-                    // Never more than the step holds.
-                    blocks.fill(sound);
-                });
-            if (!viewed.ok) {
-                return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
+            const std::span<std::uint8_t> sound(in_step.get(), frames * channels);
+            if (const std::size_t got = read_full_at(in, sound, offset); got != sound.size()) {
+                return {WriteStatus::read_failed, static_cast<std::int64_t>(offset + got)};
             }
-            if (!blocks.write_if_full()) {
+            if (!blocks.add(sound)) {
                 return write_failure(out);
             }
             left -= frames;

@@ -16,7 +16,6 @@
 #include "dsdiff.hpp"
 #include "dsf.hpp"
 #include "dst_sound.hpp"
-#include "mapped_input.hpp"
 #include "write_result.hpp"
 
 namespace dsd {
@@ -56,11 +55,9 @@ struct DsfPlan {
 DsfPlan plan_dsf(const ByteSource& source);
 
 // Writes the DSF of a plan without error, from the DSDIFF file open on `in`,
-// to `out` from its current position. Plain sound is mapped unless `access`
-// says read; DST sound is decoded on `threads` threads (0: all).
-WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan,
-                             MappedInput::Access access = MappedInput::Access::mapped,
-                             unsigned threads = 0);
+// to `out` from its current position. A read that comes back short fails
+// where it stopped. DST sound is decoded on `threads` threads (0: all).
+WriteResult write_dsf_stream(int in, int out, const DsfPlan& plan, unsigned threads = 0);
 
 // The DSF's sound blocks, from DSDIFF sound handed over in pieces of whole
 // frames (a byte of each channel in turn): each piece is split into the
@@ -71,20 +68,19 @@ class DsfBlockWriter {
   public:
     DsfBlockWriter(int out, const DsfPlan& plan);
 
-    // Splits as many of the frames as the step has room for; returns how
-    // many bytes that took. Neither reads nor writes a file.
-    std::size_t fill(std::span<const std::uint8_t> frames);
-    // Writes the step when it is full; false when the write fails.
-    bool write_if_full();
-    // Fills and writes all the frames.
+    // Takes all the frames, writing each step once full; false when a
+    // write fails.
     bool add(std::span<const std::uint8_t> frames);
     // Writes what the step holds, its last blocks zero-filled.
     bool finish();
 
-    // A view of one step's worth of frames: the most `fill` takes at once.
+    // The bytes of each channel a step holds.
     std::size_t step_frames() const { return groups_per_step_ * std::size_t{dsf_block_size}; }
 
   private:
+    // Splits as many of the frames as the step has room for; returns how
+    // many bytes that took.
+    std::size_t fill(std::span<const std::uint8_t> frames);
     bool write_step();
 
     int out_;

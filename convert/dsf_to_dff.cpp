@@ -8,18 +8,17 @@
 #include "dsdiff.hpp"
 #include "file_io.hpp"
 #include "interleave.hpp"
-#include "mapped_input.hpp"
 
 namespace dsd {
 namespace {
 
 constexpr std::size_t pair_bytes = 2 * dsf_block_size;
-// Block pairs converted per view and per write: at 256 KiB system calls cost
-// nothing next to the copy, and the output buffer stays in a 2 MiB L2 cache.
+// Block pairs converted per read and per write: at 256 KiB system calls cost
+// nothing next to the copy, and both buffers stay in a 2 MiB L2 cache, where
+// the kernel's copies in and out find them.
 constexpr std::size_t pairs_per_chunk = 32;
 
 using Chunk = std::array<std::uint8_t, pairs_per_chunk * pair_bytes>;
-static_assert(sizeof(Chunk) <= MappedInput::max_view);
 
 // Copies the tag into an "ID3 " chunk, through the output buffer.
 WriteResult write_tag_chunk(int in, int out, const Id3TagLocation& tag,
@@ -49,17 +48,17 @@ std::uint64_t dff_sound_bytes(const DsfStreamInfo& info) {
 }
 
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
-                             const std::optional<Id3TagLocation>& tag, MappedInput::Access access) {
+                             const std::optional<Id3TagLocation>& tag) {
     const std::uint64_t sound_bytes = dff_sound_bytes(info);
     const auto header = make_dff_header(rate, sound_bytes, tag ? tag->length : 0);
     if (!write_full(out, header)) {
         return write_failure(out);
     }
 
-    const auto buffer = std::make_unique<Chunk>();
-    const std::span<std::uint8_t> out_buffer(*buffer);
+    const auto in_chunk = std::make_unique<Chunk>();
+    const auto out_chunk = std::make_unique<Chunk>();
+    const std::span<std::uint8_t> out_buffer(*out_chunk);
     const bool reverse = info.bits_per_sample == 1;
-    MappedInput input(in, access);
     // Only the block pairs that hold the samples are read; the zero fill
     // after the last sample is not copied.
     std::uint64_t per_channel_left = sound_bytes / 2;
@@ -74,16 +73,15 @@ WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::ui
         // past the bytes used is read, so nothing from beyond the chunk.
         const std::size_t last_take = taken - (pairs - 1) * dsf_block_size;
         const std::size_t wanted = (pairs - 1) * pair_bytes + dsf_block_size + last_take;
-        const auto viewed = input.view(offset, wanted, [&](std::span<const std::uint8_t> chunk) {
-            for (std::size_t p = 0; p < pairs; ++p) {
-                const std::size_t take = p + 1 < pairs ? dsf_block_size : last_take;
-                const auto pair = chunk.subspan(p * pair_bytes);
-                interleave_channels(pair.first(take), pair.subspan(dsf_block_size, take),
-                                    out_buffer.subspan(p * pair_bytes, 2 * take), reverse);
-            }
-        });
-        if (!viewed.ok) {
-            return {WriteStatus::read_failed, static_cast<std::int64_t>(viewed.failed_at)};
+        const auto chunk = std::span(*in_chunk).first(wanted);
+        if (const std::size_t got = read_full_at(in, chunk, offset); got != wanted) {
+            return {WriteStatus::read_failed, static_cast<std::int64_t>(offset + got)};
+        }
+        for (std::size_t p = 0; p < pairs; ++p) {
+            const std::size_t take = p + 1 < pairs ? dsf_block_size : last_take;
+            const auto pair = chunk.subspan(p * pair_bytes);
+            interleave_channels(pair.first(take), pair.subspan(dsf_block_size, take),
+                                out_buffer.subspan(p * pair_bytes, 2 * take), reverse);
         }
         if (!write_full(out, out_buffer.first(2 * taken))) {
             return write_failure(out);

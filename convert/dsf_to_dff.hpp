@@ -8,7 +8,6 @@
 
 #include "dsf.hpp"
 #include "id3_tag.hpp"
-#include "mapped_input.hpp"
 #include "write_result.hpp"
 
 namespace dsd {
@@ -18,9 +17,9 @@ namespace dsd {
 std::uint64_t dff_sound_bytes(const DsfStreamInfo& info);
 
 // Converts the DSF open on `in` into a DFF written to `out` from its current
-// position, declared at `rate`. The sound is mapped unless `access` says read.
+// position, declared at `rate`. A read that comes back short (a file cut
+// short, or shrinking meanwhile) fails where it stopped.
 WriteResult write_dff_stream(int in, int out, const DsfStreamInfo& info, std::uint32_t rate,
-                             const std::optional<Id3TagLocation>& tag,
-                             MappedInput::Access access = MappedInput::Access::mapped);
+                             const std::optional<Id3TagLocation>& tag);
 
 }  // namespace dsd

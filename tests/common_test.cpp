@@ -10,7 +10,6 @@
 #include "byte_order.hpp"
 #include "file_io.hpp"
 #include "file_name.hpp"
-#include "mapped_input.hpp"
 #include "test_support.hpp"
 
 namespace dsd {
@@ -97,123 +96,6 @@ TEST(StagedOutput, RefusesDirectoriesAndMissingFolders) {
     test::TempDir dir;
     EXPECT_FALSE(StagedOutput::create(dir.path()));
     EXPECT_FALSE(StagedOutput::create(dir / "missing/out.dff"));
-}
-
-// A file whose bytes all differ from their neighbours' and across windows.
-test::Bytes patterned(std::size_t size) {
-    test::Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 4099);
-    }
-    return bytes;
-}
-
-struct Viewed {
-    ViewResult result;
-    test::Bytes bytes;
-};
-
-Viewed view_of(MappedInput& input, std::uint64_t offset, std::size_t length) {
-    Viewed v;
-    v.result = input.view(offset, length, [&](std::span<const std::uint8_t> bytes) {
-        v.bytes.assign(bytes.begin(), bytes.end());
-    });
-    return v;
-}
-
-TEST(MappedInput, MappedAndReadGiveTheSameBytes) {
-    test::TempDir dir;
-    // Past one mapping window, so that views cross from one to the next.
-    const test::Bytes file = patterned((9u << 20) + 12345);
-    test::write_file(dir / "in", file);
-    for (const auto access : {MappedInput::Access::mapped, MappedInput::Access::read}) {
-        auto fd = open_for_reading(dir / "in");
-        ASSERT_TRUE(fd);
-        MappedInput input(fd->get(), access);
-        std::uint64_t offset = 92;
-        for (std::size_t length = 262144; offset + length <= file.size(); offset += length) {
-            const auto v = view_of(input, offset, length);
-            ASSERT_TRUE(v.result.ok) << offset;
-            ASSERT_TRUE(std::equal(v.bytes.begin(), v.bytes.end(), file.begin() + offset))
-                << offset;
-            length = length == 262144 ? MappedInput::max_view - 1 : 262144;
-        }
-        EXPECT_EQ(input.access(), access);
-        // Past the end: fails where a read stops, both from inside the file
-        // and from beyond it.
-        auto v = view_of(input, offset, MappedInput::max_view);
-        EXPECT_FALSE(v.result.ok);
-        EXPECT_EQ(v.result.failed_at, file.size());
-        EXPECT_TRUE(v.bytes.empty());
-        v = view_of(input, file.size() + 10, 100);
-        EXPECT_FALSE(v.result.ok);
-        EXPECT_EQ(v.result.failed_at, file.size() + 10);
-    }
-}
-
-TEST(MappedInput, FileShrinkingUnderAViewIsAReadFailure) {
-    test::TempDir dir;
-    const std::string name = dir / "in";
-    const test::Bytes file = patterned(3u << 20);
-    const off_t shrunk = (1 << 20) + 100;
-    struct sigaction before {};
-    ASSERT_EQ(::sigaction(SIGBUS, nullptr, &before), 0);
-    for (const auto access : {MappedInput::Access::mapped, MappedInput::Access::read}) {
-        test::write_file(name, file);
-        auto fd = open_for_reading(name);
-        ASSERT_TRUE(fd);
-        {
-            MappedInput input(fd->get(), access);
-            ASSERT_TRUE(view_of(input, 0, 4096).result.ok);
-            // Cut while the bytes are in use: their pages past the new end
-            // are gone from a mapping, and touching them faults.
-            std::uint64_t sum = 0;
-            const auto result =
-                input.view(1 << 20, 1 << 19, [&](std::span<const std::uint8_t> bytes) {
-                    ASSERT_EQ(::truncate(name.c_str(), shrunk), 0);
-                    for (std::size_t i = 0; i < bytes.size(); i += 4096) {
-                        sum += static_cast<const volatile std::uint8_t&>(bytes[i]);
-                    }
-                });
-            static_cast<void>(sum);
-            if (access == MappedInput::Access::mapped) {
-                EXPECT_FALSE(result.ok);
-                EXPECT_EQ(result.failed_at, static_cast<std::uint64_t>(shrunk));
-            }
-            // Either way the next view finds the file short.
-            const auto after = view_of(input, (1 << 20) + (1 << 19), 4096);
-            EXPECT_FALSE(after.result.ok);
-            EXPECT_EQ(after.result.failed_at, (1u << 20) + (1u << 19));
-        }
-        // The fault handler is gone with the reader.
-        struct sigaction now {};
-        ASSERT_EQ(::sigaction(SIGBUS, nullptr, &now), 0);
-        EXPECT_EQ(now.sa_handler, before.sa_handler);
-    }
-}
-
-TEST(MappedInput, HolesAreReadWithoutFillingThem) {
-    test::TempDir dir;
-    const std::string name = dir / "sparse";
-    const test::Bytes data = patterned(8192);
-    test::write_file(name, data);
-    ASSERT_EQ(::truncate(name.c_str(), 16 << 20), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(name.c_str(), &before), 0);
-    auto fd = open_for_reading(name);
-    ASSERT_TRUE(fd);
-    MappedInput input(fd->get());
-    for (std::uint64_t offset = 0; offset < (16u << 20); offset += MappedInput::max_view) {
-        const auto v = view_of(input, offset, MappedInput::max_view);
-        ASSERT_TRUE(v.result.ok);
-        EXPECT_EQ(std::count(v.bytes.begin(), v.bytes.end(), 0),
-                  offset == 0 ? MappedInput::max_view - data.size() +
-                                    std::count(data.begin(), data.end(), 0)
-                              : MappedInput::max_view);
-    }
-    struct stat after {};
-    ASSERT_EQ(::stat(name.c_str(), &after), 0);
-    EXPECT_EQ(after.st_blocks, before.st_blocks);
 }
 
 }  // namespace

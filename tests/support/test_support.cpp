@@ -8,7 +8,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <stddef.h>
-#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>

@@ -78,8 +78,8 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 using SyscallArguments = std::array<std::uint64_t, 6>;
 // Whether this process may trace the programs it starts, natively run.
 bool tracing_available();
-// Stops for stop_after_syscall: a positioned read of at least 64 KiB; an
-// open that creates a new file (O_CREAT | O_EXCL); a hard link.
+// Stops for stop_after_syscall: a positioned read of at least 64 KiB, an
+// open that creates a new file (O_CREAT | O_EXCL), a hard link.
 bool is_large_pread(long number, const SyscallArguments& arguments);
 bool is_exclusive_create(long number, const SyscallArguments& arguments);
 bool is_link(long number, const SyscallArguments& arguments);
