@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +44,23 @@ inline std::string printable_bytes(std::span<const std::uint8_t> bytes) {
 inline std::string printable_bytes(std::string_view bytes) {
     return printable_bytes(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+namespace detail {
+// strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the
+// buffer and returns a status.
+inline const char* error_text_of(const char* text, const char* /*buffer*/) {
+    return text;
+}
+inline const char* error_text_of(int /*status*/, const char* buffer) {
+    return buffer;
+}
+}  // namespace detail
+
+// The system's text for an errno value; unlike strerror, safe in threads.
+inline std::string error_text(int error) {
+    char buffer[256] = {};
+    return detail::error_text_of(::strerror_r(error, buffer, sizeof buffer), buffer);
 }
 
 // Writes the formatted text to `stream`; false when it could not be written.

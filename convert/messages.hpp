@@ -69,6 +69,52 @@ inline constexpr std::string_view cannot_rename = " cannot rename file : %s\n";
 // Standard output lost the header lines (the reason); the conversion goes on.
 inline constexpr std::string_view lost_output = " cannot write standard output : %s\n";
 
+// The options, shared by every converter. What --help lists after the
+// tool's own text; its "%s" is the program's name.
+inline constexpr std::string_view options_help =
+    "Or:    %s [OPTION]... -t DIR FILE...\n"
+    "Options, before the names (short ones may be bundled: -nq, -nj 2):\n"
+    "  -t, --target-directory=DIR  every name is an input; each output goes into DIR\n"
+    "                              under the input's base name with the output's\n"
+    "                              extension\n"
+    "      --parents               with -t: the output keeps the input's path below\n"
+    "                              DIR (a/b/t.dsf gives DIR/a/b/t.dff), making the\n"
+    "                              directories it needs\n"
+    "  -n, --no-clobber            never replace a file or link that has the output's\n"
+    "                              name: that input is skipped, with a line on\n"
+    "                              standard error, and counts as done\n"
+    "  -q, --quiet                 print no header lines\n"
+    "  -j, --jobs=N                with -t: up to N conversions at once (default 1)\n"
+    "  -h, --help                  print this help and exit\n"
+    "  -V, --version               print the name and version and exit\n"
+    "  --                          ends the options: every argument after it is a name\n"
+    "A name that ends in the input's extension is never taken for an option.\n"
+    "With -t, a failure is reported as NAME: MESSAGE on standard error and the other\n"
+    "inputs are still converted; each converted file's header lines follow a line\n"
+    "NAME: on standard output. The status is 0 when every input was converted or\n"
+    "skipped, 1 otherwise. On a terminal, standard error shows the progress of a\n"
+    "conversion that takes more than a second (with -j, of the whole batch).\n";
+
+// Errors in the options: standard output, before any file is opened.
+inline constexpr std::string_view unknown_option = "Usage: Unknown option. %s\n";
+inline constexpr std::string_view missing_value = "Usage: Option needs a value. %s\n";
+inline constexpr std::string_view unexpected_value = "Usage: Option takes no value. %s\n";
+inline constexpr std::string_view wrong_jobs = "Usage: Jobs must be a whole number from 1. %s\n";
+inline constexpr std::string_view needs_target = "Usage: Option only works with -t. %s\n";
+inline constexpr std::string_view not_directory = "Usage: Not a directory. %s\n";
+
+// One input of several (-t), on standard error after "NAME: ".
+// An absolute name, or one with a ".." component, under --parents.
+inline constexpr std::string_view outside_target =
+    "Usage: Name is absolute or has '..' (--parents). %s\n";
+// Its output name is that of an earlier input of the same run.
+inline constexpr std::string_view same_output = "Output of an earlier input, not converted : %s\n";
+// A directory --parents needed could not be made: its name and the reason.
+inline constexpr std::string_view cannot_make_directory = " cannot create directory : %s\n";
+// -n and an existing output: the input is skipped, named in front in every
+// run ("NAME: not overwritten, OUTPUT exists").
+inline constexpr std::string_view not_overwritten = "not overwritten, %s exists\n";
+
 }  // namespace dsd::convert_text
 
 namespace dsd::reverse_text {
