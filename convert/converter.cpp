@@ -13,6 +13,7 @@
 
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
+#include "dff_report.hpp"
 #include "dff_to_dsf.hpp"
 #include "dsf.hpp"
 #include "dsf_to_dff.hpp"
@@ -249,115 +250,10 @@ class DsfToDff final : public Conversion {
     std::optional<Id3TagLocation> tag_;
 };
 
-std::string quoted(const ChunkId& id) {
-    std::string text(1, '\'');
-    text.append(printable_bytes(id));
-    text.push_back('\'');
-    return text;
-}
-
-std::string quoted_at(const ChunkId& id, std::uint64_t offset) {
-    return quoted(id) + " at " + std::to_string(offset);
-}
-
-// Of the form, or of the chunks inside one of its chunks.
-template <typename Walked>
-void report_walk_error(const Walked& walk) {
-    const ChunkId& id = walk.error_id;
-    switch (walk.error) {
-        case DffWalkError::unreadable:
-            report(text::read_error, walk.error_offset);
-            break;
-        case DffWalkError::not_dsdiff:
-            // Only the bytes the file has.
-            report(reverse::not_dff,
-                   printable_bytes(std::span(id).first(std::min<std::size_t>(4, walk.error_size))));
-            break;
-        case DffWalkError::past_end_of_file:
-            report(reverse::past_end_of_file, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::past_parent:
-            report(reverse::past_parent, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::second_chunk:
-            report(reverse::second_chunk, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::wrong_chunk_size:
-            report(reverse::wrong_chunk_size,
-                   quoted_at(id, walk.error_offset) + ", size " + std::to_string(walk.error_size));
-            break;
-        case DffWalkError::none:
-            break;
-    }
-}
-
-void report_dst_error(const DstCheck& dst, const DffWalk& walk) {
-    switch (dst.error) {
-        case DstError::wrong_rate:
-            report(text::wrong_rate, walk.rate);
-            break;
-        case DstError::walk:
-            report_walk_error(dst.frames);
-            break;
-        case DstError::no_frame_table:
-            report(reverse::missing_chunk, quoted({'F', 'R', 'T', 'E'}));
-            break;
-        case DstError::frame_count:
-            report(reverse::frame_count_differs, "FRTE " + std::to_string(dst.frames.frame_count) +
-                                                     ", file " + std::to_string(dst.frames.frames));
-            break;
-        case DstError::none:
-            break;
-    }
-}
-
-void report_plan_error(const DsfPlan& plan) {
-    const DffWalk& walk = plan.walk;
-    switch (plan.error) {
-        case DsfPlanError::walk:
-            report_walk_error(walk);
-            break;
-        case DsfPlanError::compressed:
-            report(reverse::compressed, quoted(compression_type(walk)));
-            break;
-        case DsfPlanError::no_rate:
-            report(reverse::missing_chunk, quoted({'F', 'S', ' ', ' '}));
-            break;
-        case DsfPlanError::no_channels:
-            report(reverse::missing_chunk, quoted({'C', 'H', 'N', 'L'}));
-            break;
-        case DsfPlanError::no_sound:
-            report(reverse::missing_chunk,
-                   quoted(sound_coding(walk) == SoundCoding::dst ? ChunkId{'D', 'S', 'T', ' '}
-                                                                 : ChunkId{'D', 'S', 'D', ' '}));
-            break;
-        case DsfPlanError::zero_rate:
-            report(text::wrong_rate, walk.rate);
-            break;
-        case DsfPlanError::wrong_channels:
-            report(text::wrong_channels, walk.channel_count);
-            break;
-        case DsfPlanError::wrong_layout: {
-            std::string ids;
-            for (std::size_t i = 0; i < walk.channel_count; ++i) {
-                if (i != 0) {
-                    ids += ' ';
-                }
-                ids.append(quoted(walk.channel_ids[i]));
-            }
-            report(reverse::wrong_layout, ids);
-            break;
-        }
-        case DsfPlanError::wrong_sound_size:
-            report(text::wrong_data_size, walk.sound->size);
-            break;
-        case DsfPlanError::dst:
-            report_dst_error(*plan.dst, walk);
-            break;
-        case DsfPlanError::none:
-            break;
-    }
-}
+// Refusals of a DSDIFF input, on standard error.
+const Say to_stderr = [](std::string_view message, std::string_view value) {
+    report(message, value);
+};
 
 class DffToDsf final : public Conversion {
   public:
@@ -369,7 +265,7 @@ class DffToDsf final : public Conversion {
         }
         plan_ = plan_dsf(file_source(in, *size));
         if (plan_.error != DsfPlanError::none) {
-            report_plan_error(plan_);
+            report_plan_error(plan_, to_stderr);
             return false;
         }
         return true;
@@ -398,7 +294,7 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input) 
     const DffWalk& walk = plan.walk;
     switch (plan.error) {
         case DecodePlanError::walk:
-            report_walk_error(walk);
+            report_walk_error(walk, to_stderr);
             break;
         case DecodePlanError::compressed:
             report(reverse::compressed, quoted(compression_type(walk)));
@@ -419,7 +315,7 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input) 
             report(text::wrong_channels, walk.channel_count);
             break;
         case DecodePlanError::dst:
-            report_dst_error(plan.dst, walk);
+            report_dst_error(plan.dst, walk, to_stderr);
             break;
         case DecodePlanError::none:
             break;

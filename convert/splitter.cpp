@@ -56,6 +56,12 @@ int say(std::string_view message, const std::string& value) {
     return failure;
 }
 
+void report(std::string_view message, std::string_view value) {
+    print_message(stderr, message, value);
+}
+
+const Say to_stderr = report;
+
 // The signals that end a process, held back for the whole run (the threads
 // it starts inherit that): the run looks for one between two pieces of
 // sound, undoes everything it made, and only then lets the signal end it as
@@ -126,8 +132,8 @@ enum class SinkFailure { none, cannot_create, write_failed, read_failed, interru
 class TrackSink final : public dst::SoundSink {
   public:
     TrackSink(int in, std::optional<FileIdentity> input, const DsfPlan& plan,
-              std::span<const TrackJob> jobs, const HeldSignals& signals,
-              ProgressCounter& progress, std::uint64_t start)
+              std::span<const TrackJob> jobs, const HeldSignals& signals, ProgressCounter& progress,
+              std::uint64_t start)
         : in_(in),
           input_(input),
           plan_(plan),
@@ -143,12 +149,12 @@ class TrackSink final : public dst::SoundSink {
         progress_.add(sound.size());
         const std::uint64_t channels = plan_.layout.channel_count;
         while (!sound.empty() && next_ < jobs_.size()) {
-            const TrackCut& cut = jobs_[next_].cut;
+            const PlannedTrack& cut = jobs_[next_].cut;
             const std::uint64_t begin = cut.first_byte * channels;
             const std::uint64_t end = cut.end_byte * channels;
             if (position_ < begin) {
-                const auto skipped =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(sound.size(), begin - position_));
+                const auto skipped = static_cast<std::size_t>(
+                    std::min<std::uint64_t>(sound.size(), begin - position_));
                 sound = sound.subspan(skipped);
                 position_ += skipped;
                 continue;
@@ -186,8 +192,10 @@ class TrackSink final : public dst::SoundSink {
 
     bool begin_track() {
         const TrackJob& job = jobs_[next_];
-        out_ = StagedOutput::create(job.name, input_);
-        if (!out_) {
+        out_.reset();
+        if (auto created = StagedOutput::create(job.name, input_)) {
+            out_.emplace(std::move(*created));
+        } else {
             return fail(SinkFailure::cannot_create);
         }
         track_plan_ = plan_;
@@ -263,8 +271,12 @@ WriteResult feed_plain_sound(int in, const DsfPlan& plan, std::uint64_t first, s
     return {};
 }
 
-std::string two_digits(std::size_t n) {
-    return (n < 10 ? "0" : "") + std::to_string(n);
+std::string two_digits(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    if (n < 10) {
+        digits.insert(digits.begin(), '0');
+    }
+    return digits;
 }
 
 // h:mm:ss.hh, hundredths taken down.
@@ -359,7 +371,7 @@ class Splitter {
         }
         const auto size = file_size(in->get());
         if (!size) {
-            report(text::read_error, 0);
+            report(text::read_error, "0");
             return failure;
         }
         const ByteSource source = file_source(in->get(), *size);
@@ -370,8 +382,9 @@ class Splitter {
             for (const TrackJob& job : plan_.jobs) {
                 struct stat st {};
                 if (::lstat(job.name.c_str(), &st) == 0) {
-                    report(std::string_view(settings_.input + ": " +
-                                            format_message(text::not_overwritten, job.name)));
+                    const std::string line =
+                        settings_.input + ": " + format_message(text::not_overwritten, job.name);
+                    std::fwrite(line.data(), 1, line.size(), stderr);
                     return 0;
                 }
             }
@@ -396,7 +409,7 @@ class Splitter {
         }
         const auto size = file_size(cue->get());
         if (!size) {
-            report(text::read_error, 0);
+            report(text::read_error, "0");
             return false;
         }
         if (*size > max_cue_bytes) {
@@ -408,7 +421,7 @@ class Splitter {
             cue->get(),
             std::span(reinterpret_cast<std::uint8_t*>(text_out.data()), text_out.size()), 0);
         if (got != text_out.size()) {
-            report(text::read_error, got);
+            report(text::read_error, std::to_string(got));
             return false;
         }
         return true;
@@ -417,7 +430,7 @@ class Splitter {
     bool plan(const ByteSource& source, const std::string& cue_text) {
         plan_.dsf = plan_dsf(source);
         if (plan_.dsf.error != DsfPlanError::none) {
-            report_plan_error(plan_.dsf);
+            report_plan_error(plan_.dsf, to_stderr);
             return false;
         }
         const DffWalk& walk = plan_.dsf.walk;
@@ -425,7 +438,7 @@ class Splitter {
         if (walk.diin) {
             diin = read_dff_diin(source, *walk.diin);
             if (diin.error != DffWalkError::none) {
-                report_walk_error(diin);
+                report_walk_error(diin, to_stderr);
                 return false;
             }
         }
@@ -464,13 +477,12 @@ class Splitter {
     bool read_start_time(const ByteSource& source, const DffChunkSpan& chunk, DffTimecode& out) {
         std::array<std::uint8_t, dff_timecode_size> value{};
         if (chunk.size < value.size()) {
-            report(reverse::wrong_chunk_size,
-                   quoted_at({'A', 'B', 'S', 'S'}, chunk.offset - 12) + ", size " +
-                       std::to_string(chunk.size));
+            report(reverse::wrong_chunk_size, quoted_at({'A', 'B', 'S', 'S'}, chunk.offset - 12) +
+                                                  ", size " + std::to_string(chunk.size));
             return false;
         }
         if (!source.read_exact(chunk.offset, value)) {
-            report(text::read_error, chunk.offset);
+            report(text::read_error, std::to_string(chunk.offset));
             return false;
         }
         out = parse_dff_timecode(value);
@@ -496,7 +508,7 @@ class Splitter {
                 std::vector<std::uint8_t> head(
                     static_cast<std::size_t>(std::min(chunk.size, max_tag_bytes_read)));
                 if (!source.read_exact(chunk.offset, head)) {
-                    report(text::read_error, chunk.offset);
+                    report(text::read_error, std::to_string(chunk.offset));
                     return false;
                 }
                 if (head.size() >= 3 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
@@ -511,8 +523,8 @@ class Splitter {
                 const std::string performer = text_as_utf8(job.cut.performer);
                 const TrackTexts texts{*title, performer.empty() ? artist : performer, album,
                                        artist};
-                job.tag = make_id3v24_tag(track_tag_frames(i + 1, count, texts)).value_or(
-                    std::vector<std::uint8_t>());
+                job.tag = make_id3v24_tag(track_tag_frames(i + 1, count, texts))
+                              .value_or(std::vector<std::uint8_t>());
             }
             job.name = directory + track_file_name(i + 1, *title);
             plan_.jobs.push_back(std::move(job));
@@ -524,15 +536,20 @@ class Splitter {
     bool make_directory() {
         const std::string& dir = settings_.directory;
         struct stat st {};
-        if (::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            return true;
-        }
-        if (errno == ENOENT && ::mkdir(dir.c_str(), 0777) == 0) {
+        int error = ENOTDIR;
+        if (::stat(dir.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                return true;
+            }
+        } else if (errno != ENOENT) {
+            error = errno;
+        } else if (::mkdir(dir.c_str(), 0777) == 0) {
             created_directory_ = true;
             return true;
+        } else {
+            error = errno;
         }
-        report(text::cannot_make_directory,
-               dir + " (" + std::strerror(errno == 0 ? ENOTDIR : errno) + ")");
+        report(text::cannot_make_directory, dir + " (" + std::strerror(error) + ")");
         return false;
     }
 
@@ -559,7 +576,7 @@ class Splitter {
 
         Console console;
         ProgressDisplay display(console, {1, total, 1}, ProgressDisplay::terminal_attached());
-        ProgressCounter& counter = display.start(0, settings_.input, total);
+        ProgressCounter& counter = display.start(0, 1, settings_.input, total);
         TrackSink sink(in, identity, dsf, plan_.jobs, signals_, counter, start);
         const WriteResult fed =
             dsf.dst ? decode_dst_sound(in, dsf.dst->sound, sink, -1, dst_threads_from_environment())
@@ -688,8 +705,8 @@ int run_dff_splitter(int argc, char** argv, const char* name) {
     for (const GivenOption& option : scan.options) {
         switch (option.spec) {
             case help:
-                return print_option_text(help_text(split::usage, argv[0], split::about, name,
-                                                   split::options_help));
+                return print_option_text(
+                    help_text(split::usage, argv[0], split::about, name, split::options_help));
             case version:
                 return print_option_text(version_text(name));
             case cue_option:
