@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
@@ -447,6 +449,207 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
         EXPECT_EQ(r.err, c.err);
         EXPECT_EQ(dir.entries(), before);
         EXPECT_EQ(read_file(dir / "in.dff"), c.dff);
+    }
+}
+
+// Four tracks of a frame each, then a fifth of ten frames.
+Master five_tracks() {
+    Master m;
+    m.frames = 14;
+    m.markers = {{gen::track_start, 0},
+                 {gen::track_start, frame},
+                 {gen::track_start, 2 * frame},
+                 {gen::track_start, 3 * frame},
+                 {gen::track_start, 4 * frame, 0, "Long"}};
+    return m;
+}
+
+// A small tmpfs mounted on `path` for the object's lifetime (needs root).
+class SmallDisk {
+  public:
+    SmallDisk(const std::string& path, const std::string& size) : path_(path) {
+        ::mkdir(path.c_str(), 0777);
+        mounted_ = ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+        if (!mounted_) {
+            why_not_ = std::strerror(errno);
+        }
+    }
+    ~SmallDisk() {
+        if (mounted_) {
+            ::umount2(path_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& why_not() const { return why_not_; }
+
+  private:
+    std::string path_;
+    bool mounted_ = false;
+    std::string why_not_;
+};
+
+// A write failing in the fifth track leaves no track, not even the four
+// complete ones; a directory that was there keeps what it held (an old
+// track of the same name included), one the run made is gone.
+TEST_F(Split, AFullDiskDuringTheFifthTrackLeavesNothing) {
+    write_file(dir / "in.dff", file_of(five_tracks()));
+    RunOptions limited;
+    limited.file_size_limit = 50000;  // the first four are 16 KiB, the fifth 96 KiB
+    ::mkdir((dir / "kept").c_str(), 0777);
+    write_file(dir / "kept/01.dsf", {'o', 'l', 'd'});
+    for (const std::string out : {"kept", "new"}) {
+        const auto r = run({"in.dff", out}, limited);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, " write error : " + out + "/05 - Long.dsf at 50000\n");
+    }
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dff", "kept"}));
+    EXPECT_EQ(TempDirEntries(dir / "kept"), std::vector<std::string>{"01.dsf"});
+    EXPECT_EQ(read_file(dir / "kept/01.dsf"), (Bytes{'o', 'l', 'd'}));
+
+    // A disk that really fills up.
+    const SmallDisk disk(dir / "disk", "128k");
+    if (!disk.mounted()) {
+        GTEST_SKIP() << "a full disk needs a small tmpfs, which cannot be mounted here ("
+                     << disk.why_not() << "); the file-size limit stood in for it";
+    }
+    const auto r = run({"in.dff", "disk/album"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind(" write error : disk/album/05 - Long.dsf at ", 0), 0u) << r.err;
+    EXPECT_TRUE(TempDirEntries(dir / "disk").empty());
+}
+
+TEST_F(Split, ADamagedDstFrameLeavesNothing) {
+    Master m = five_tracks();
+    m.dst = true;
+    m.frame_options = [](std::uint64_t index, gen::DstEncoderOptions& options) {
+        if (index == 6) {
+            options.damage = gen::DstDamage::header_cut;
+        }
+    };
+    write_file(dir / "in.dff", file_of(m));
+    const auto r = run({"in.dff", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Damaged DST frame : 6\n");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+}
+
+// A signal while the sound is read: the tracks so far are dropped, the
+// directory made for them removed, and the signal ends the run.
+TEST_F(Split, ASignalLeavesNothing) {
+    if (!tracing_available()) {
+        GTEST_SKIP() << "needs ptrace of a natively run program to signal it inside its loop";
+    }
+    write_file(dir / "in.dff", file_of(five_tracks()));
+    pid_t child = 0;
+    RunOptions options;
+    options.while_running = [&](pid_t pid) { child = pid; };
+    options.stop_after_syscall = is_large_pread;
+    options.while_stopped = [&] { ::kill(child, SIGTERM); };
+    const auto r = run({"in.dff", "out"}, options);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.status, 128 + SIGTERM);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+}
+
+TEST_F(Split, NoClobberQuietAndNamesLikeOptions) {
+    Master m;
+    m.markers = album_markers(false);
+    const Bytes dff = file_of(m);
+    write_file(dir / "in.dff", dff);
+    ::mkdir((dir / "out").c_str(), 0777);
+    write_file(dir / "out/03 - Third.dsf", {'o', 'l', 'd'});
+    auto r = run({"-n", "in.dff", "out"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "in.dff: not overwritten, out/03 - Third.dsf exists\n");
+    EXPECT_EQ(TempDirEntries(dir / "out"), std::vector<std::string>{"03 - Third.dsf"});
+    // Without -n it is replaced; -q prints nothing.
+    r = run({"--quiet", "in.dff", "out"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(TempDirEntries(dir / "out").size(), 5u);
+    EXPECT_NE(read_file(dir / "out/03 - Third.dsf"), (Bytes{'o', 'l', 'd'}));
+    // Bundled options, and names that start like options after --.
+    write_file(dir / "-in.dff", dff);
+    r = run({"-nq", "--", "-in.dff", "-out"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(TempDirEntries(dir / "-out"), TempDirEntries(dir / "out"));
+}
+
+std::string run_tool(const std::string& tool, const std::vector<std::string>& args) {
+    const auto r = run_program(tool, args);
+    EXPECT_EQ(r.status, 0) << tool << " failed: " << r.err;
+    return r.out;
+}
+
+// What mutagen reads from each track's tag, and ffprobe of its length.
+TEST_F(Split, TagsAndLengthsAsOtherReadersSeeThem) {
+    const auto python = python_with_mutagen();
+    const auto ffprobe = find_on_path("ffprobe");
+    if (!python && !ffprobe) {
+        GTEST_SKIP() << "neither Python's mutagen nor ffprobe is installed (Debian packages "
+                        "python3-mutagen, ffmpeg)";
+    }
+    Master m;
+    m.markers = album_markers(false);
+    m.artist = "Bj\xf6rk";  // ISO-8859-1
+    m.title = "Album \xe2\x84\x96 1";
+    write_file(dir / "in.dff", file_of(m));
+    ASSERT_EQ(run({"-q", "in.dff", "markers"}).status, 0);
+    write_file(dir / "album.cue", Bytes(album_cue.begin(), album_cue.end()));
+    ASSERT_EQ(run({"-q", "--cue", "album.cue", "in.dff", "cue"}).status, 0);
+
+    const struct {
+        std::string file;
+        std::string tags;
+        double seconds;
+    } tracks[] = {
+        {"markers/01 - One.dsf", "1/5|One|Album \xe2\x84\x96 1|Bj\xc3\xb6rk|Bj\xc3\xb6rk",
+         6 / 75.0},
+        {"markers/02 - Second _ Part.dsf",
+         "2/5|Second / Part|Album \xe2\x84\x96 1|Bj\xc3\xb6rk|Bj\xc3\xb6rk", 4 / 75.0},
+        {"markers/04.dsf", "4/5|-|Album \xe2\x84\x96 1|Bj\xc3\xb6rk|Bj\xc3\xb6rk", 2 / 75.0},
+        {"cue/01 - A.dsf", "1/3|A|Disc|Disc Artist|Disc Artist", 9 / 75.0},
+        {"cue/02 - B.dsf", "2/3|B|Disc|Guest|Disc Artist", 5 / 75.0},
+        {"cue/03.dsf", "3/3|-|Disc|Disc Artist|Disc Artist", 6 / 75.0},
+    };
+    const std::string script =
+        "import sys, mutagen\n"
+        "for name in sys.argv[1:]:\n"
+        "    t = mutagen.File(name).tags\n"
+        "    line = '|'.join(t[k].text[0] if k in t else '-'"
+        " for k in ('TRCK', 'TIT2', 'TALB', 'TPE1', 'TPE2'))\n"
+        "    sys.stdout.buffer.write((line + '\\n').encode())\n";
+    for (const auto& t : tracks) {
+        SCOPED_TRACE(t.file);
+        if (python) {
+            EXPECT_EQ(run_tool(*python, {"-c", script, dir / t.file}), t.tags + "\n");
+        }
+        if (ffprobe) {
+            const std::string out =
+                run_tool(*ffprobe, {"-v", "error", "-show_entries", "format=duration", "-of",
+                                    "default=noprint_wrappers=1:nokey=1", dir / t.file});
+            // ffprobe takes a DSF file's length from its size: whole blocks
+            // of 4096 bytes per channel, and the tag after them.
+            const double block = 4096 * 8.0 / fs;
+            EXPECT_GE(std::stod(out), t.seconds - 1e-6);
+            EXPECT_LT(std::stod(out), t.seconds + block + 0.001);
+        }
+    }
+    if (!python) {
+        GTEST_SKIP() << "tags not read: Python's mutagen is not installed (python3-mutagen)";
+    }
+    if (!ffprobe) {
+        GTEST_SKIP() << "lengths not read: ffprobe is not installed (ffmpeg)";
     }
 }
 
