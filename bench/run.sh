@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times the converters against plain copies of the same file (dd bs=1M and
-# cp), reports their peak memory at two input sizes and times the rate
-# rewriters on a tiny and a huge file. Usage: bench/run.sh [BUILD_DIR]
-# (default build/release). BENCH_PAIRS (default 21) and BENCH_MIB (default
-# 128) change the run.
+# cp), reports their peak memory at two input sizes, times the rate
+# rewriters on a tiny and a huge file, and times DST decoding against
+# FFmpeg's. Usage: bench/run.sh [BUILD_DIR] (default build/release).
+# BENCH_PAIRS (default 21), BENCH_MIB (default 128) and BENCH_DST_ROUNDS
+# (default 5) change the run; BENCH_ONLY=dst runs the DST part alone.
 set -euo pipefail
 
 build=${1:-build/release}
@@ -15,6 +16,9 @@ dummy=$build/convert/dsf-dff256-dummy
 back=$build/convert/dff-dsf-convert
 dff_rate=$build/rate/dff-rate-set-64
 wav_rate=$build/rate/wav-rate-set
+decode=$build/convert/dff-dst-decode
+dst_rounds=${BENCH_DST_ROUNDS:-5}
+only=${BENCH_ONLY:-}
 
 for tool in "$gen" "$conv" "$dummy"; do
     if [[ ! -x $tool ]]; then
@@ -66,6 +70,20 @@ echo "== machine"
 echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc)"
 echo "kernel: $(uname -r); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "work dir: $where: $(df -h --output=fstype,size "$work" | tail -1 | xargs)"
+
+# Peak RSS of `TOOL IN $work/peak.EXT`, lowest of three runs.
+peak_kib() {
+    local best="" kib
+    for _ in 1 2 3; do
+        rm -f "$work/peak.dff" "$work/peak.dsf"
+        kib=$(/usr/bin/time -f %M "$1" "$2" "$work/peak.$3" 2>&1 >/dev/null | tail -1)
+        if [[ -z $best ]] || ((kib < best)); then best=$kib; fi
+    done
+    rm -f "$work/peak.dff" "$work/peak.dsf"
+    echo "$best"
+}
+
+if [[ $only != dst ]]; then
 
 echo "== converters vs dd bs=1M and cp, $mib MiB of sound data, $pairs rounds"
 big=$work/big.dsf
@@ -141,16 +159,6 @@ echo "== peak resident memory (KiB, lowest of three runs)"
 small=$work/small.dsf
 "$gen" --rate 2822400 --samples $((1024 * 1024 / 2 * 8)) "$small" >/dev/null
 "$conv" "$small" "$work/small.dff" >/dev/null
-peak_kib() {
-    local best="" kib
-    for _ in 1 2 3; do
-        rm -f "$work/peak.dff" "$work/peak.dsf"
-        kib=$(/usr/bin/time -f %M "$1" "$2" "$work/peak.$3" 2>&1 >/dev/null | tail -1)
-        if [[ -z $best ]] || ((kib < best)); then best=$kib; fi
-    done
-    rm -f "$work/peak.dff" "$work/peak.dsf"
-    echo "$best"
-}
 rss_line() {
     local tool=$1 small_in=$2 big_in=$3 ext=$4 rss_small rss_big
     rss_small=$(peak_kib "$tool" "$small_in" "$ext")
@@ -231,3 +239,89 @@ wav_header() {
 wav_header $((four_gib - 44)) >"$work/huge.wav"
 truncate -s $four_gib "$work/huge.wav"
 time_rewriter "$wav_rate" wav 24
+fi
+
+echo "== DST: dff-dst-decode on 1 and on all threads against FFmpeg, $dst_rounds rounds"
+if [[ ! -x $decode ]]; then
+    echo "skipped: dff-dst-decode is not built in $build"
+    exit 0
+fi
+ffmpeg=$(command -v ffmpeg || true)
+[[ -n $ffmpeg ]] || echo "ffmpeg is not installed (Debian package ffmpeg): its lines are left out"
+# The generator's sigma-delta tones, encoded as an encoder would (filters
+# fitted per channel, a stored frame where that is shorter), each with its
+# uncompressed twin; 10 s and 60 s of stereo for the memory comparison.
+"$gen" --dst --channels 2 --seconds 60 --plain "$work/stereo60.plain.dff" "$work/stereo60.dff"
+"$gen" --dst --channels 6 --seconds 20 --plain "$work/surround20.plain.dff" "$work/surround20.dff"
+"$gen" --dst --channels 2 --seconds 10 "$work/stereo10.dff"
+python3 - "$dst_rounds" "$work" "$decode" "$ffmpeg" "$(nproc)" <<'PY'
+import filecmp, os, resource, statistics, subprocess, sys, time
+
+rounds, work, decode, ffmpeg, threads = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])
+med = statistics.median
+
+def run(command, env=None):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.perf_counter_ns()
+    subprocess.run(command, stdout=subprocess.DEVNULL, check=True, env=env)
+    wall = (time.perf_counter_ns() - t0) / 1e9
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+for name, seconds, label in (("stereo60", 60, "stereo DSD64, 60 s"), ("surround20", 20, "5.1 DSD64, 20 s")):
+    dst, plain, out = f"{work}/{name}.dff", f"{work}/{name}.plain.dff", f"{work}/out.dff"
+    env_one = dict(os.environ, DSD_THREADS="1")
+    env_all = {k: v for k, v in os.environ.items() if k != "DSD_THREADS"}
+    commands = {
+        "dff-dst-decode, 1 thread": ([decode, dst, out], env_one),
+        f"dff-dst-decode, {threads} threads": ([decode, dst, out], env_all),
+    }
+    if ffmpeg:
+        commands["ffmpeg, DST file"] = ([ffmpeg, "-v", "error", "-i", dst, "-f", "null", "-"], None)
+        commands["ffmpeg, decoded file"] = ([ffmpeg, "-v", "error", "-i", plain, "-f", "null", "-"], None)
+    run(*commands["dff-dst-decode, 1 thread"])
+    same = filecmp.cmp(out, plain, shallow=False)
+    names = list(commands)
+    for name_ in names:
+        run(*commands[name_])
+    wall = {n: [] for n in names}
+    cpu = {n: [] for n in names}
+    for i in range(rounds):
+        k = i % len(names)
+        for n in names[k:] + names[:k]:
+            w, c = run(*commands[n])
+            wall[n].append(w)
+            cpu[n].append(c)
+    one, many = names[0], names[1]
+    print(f"-- {label}: {os.path.getsize(dst)} bytes DST, {os.path.getsize(plain)} bytes decoded; "
+          f"output = the generator's plain twin: {'yes' if same else 'NO'}")
+    print(f"{'':28}{'median wall':>12}{'min':>8}{'CPU':>8}{'sound s / wall s':>18}{'/ CPU s':>9}")
+    for n in names:
+        print(f"{n:28}{med(wall[n]):10.3f} s{min(wall[n]):8.3f}{med(cpu[n]):8.3f}"
+              f"{seconds / med(wall[n]):18.1f}{seconds / med(cpu[n]):9.1f}")
+    print(f"per thread: 1 thread {seconds / med(wall[one]):.1f}, {threads} threads "
+          f"{seconds / med(wall[many]) / threads:.1f} s of sound per second")
+    scaling = med([a / b for a, b in zip(wall[one], wall[many])])
+    print(f"thread scaling (wall, 1 thread / {threads} threads, median of rounds): {scaling:.2f} "
+          f"(target >= {0.8 * threads:.1f})")
+    if ffmpeg:
+        dst_wall = med([a - b for a, b in zip(wall["ffmpeg, DST file"], wall["ffmpeg, decoded file"])])
+        dst_cpu = med([a - b for a, b in zip(cpu["ffmpeg, DST file"], cpu["ffmpeg, decoded file"])])
+        print(f"FFmpeg's DST decoding alone (DST file less decoded file, median of rounds): "
+              f"{dst_wall:.3f} s wall, {dst_cpu:.3f} s CPU = {seconds / dst_cpu:.1f} s of sound per CPU s")
+        print(f"1 thread against it: {dst_wall / med(wall[one]):.2f} x in wall time, "
+              f"{dst_cpu / med(cpu[one]):.2f} x in CPU time (target >= 2)")
+    os.remove(out)
+PY
+for kind in 10 60; do
+    rss[$kind]=$(peak_kib "$decode" "$work/stereo$kind.dff" dff)
+done
+printf '%-18s peak RSS, stereo 10 s: %6s; 60 s: %6s KiB; difference %5d (target <= 1024)\n' \
+    dff-dst-decode "${rss[10]}" "${rss[60]}" $((rss[60] - rss[10]))
+if [[ -x $back ]]; then
+    for kind in 10 60; do
+        rss[$kind]=$(peak_kib "$back" "$work/stereo$kind.dff" dsf)
+    done
+    printf '%-18s peak RSS, stereo 10 s: %6s; 60 s: %6s KiB; difference %5d (target <= 1024)\n' \
+        dff-dsf-convert "${rss[10]}" "${rss[60]}" $((rss[60] - rss[10]))
+fi

@@ -7,37 +7,30 @@
 namespace dsd {
 namespace {
 
-// The frames of the chunk in file order, remembering why they stopped.
+// The frames of the chunk in file order.
 class ChunkFrames final : public dst::FrameSource {
   public:
     ChunkFrames(const ByteSource& source, const DstSound& sound)
-        : reader_(source, sound.chunk), max_frame_(dst_max_frame_bytes(sound)) {}
+        : reader_(source, sound.chunk),
+          max_frame_(dst::max_frame_bytes(sound.channels, sound.frame_bytes) + 1) {}
 
     Next next(std::vector<std::uint8_t>& frame) override {
         switch (reader_.next(frame, max_frame_)) {
             case DffDstFrameReader::Next::frame:
-                ++handed_;
                 return Next::frame;
             case DffDstFrameReader::Next::end:
                 return Next::end;
-            case DffDstFrameReader::Next::too_large:
-                too_large_ = true;
-                return Next::failed;
             case DffDstFrameReader::Next::unreadable:
                 break;
         }
         return Next::failed;
     }
 
-    std::uint64_t handed() const { return handed_; }
-    bool too_large() const { return too_large_; }
     std::uint64_t failed_at() const { return reader_.failed_at(); }
 
   private:
     DffDstFrameReader reader_;
     std::uint64_t max_frame_;
-    std::uint64_t handed_ = 0;
-    bool too_large_ = false;
 };
 
 }  // namespace
@@ -81,10 +74,6 @@ DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk) {
     return check;
 }
 
-std::uint64_t dst_max_frame_bytes(const DstSound& sound) {
-    return 8 * std::uint64_t{sound.channels} * sound.frame_bytes + 65536;
-}
-
 WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink, int out,
                              unsigned threads) {
     const ByteSource source = file_source(in, sound.chunk.offset + sound.chunk.size);
@@ -97,9 +86,6 @@ WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink
         case dst::StreamStatus::damaged:
             return {WriteStatus::damaged_frame, static_cast<std::int64_t>(result.frames)};
         case dst::StreamStatus::source_failed:
-            if (frames.too_large()) {
-                return {WriteStatus::damaged_frame, static_cast<std::int64_t>(frames.handed())};
-            }
             return {WriteStatus::read_failed, static_cast<std::int64_t>(frames.failed_at())};
         case dst::StreamStatus::sink_failed:
             return write_failure(out);

@@ -50,16 +50,12 @@ struct DstCheck {
 // 1 to 6; reads the headers of the chunks inside the "DST " chunk.
 DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk);
 
-// The largest frame taken: more than any encoder makes of the frame's
-// sound (8 bits of code per bit of sound, plus room for the header). A
-// longer frame is damaged, so memory stays bounded whatever a file says.
-std::uint64_t dst_max_frame_bytes(const DstSound& sound);
-
 // Decodes the sound's frames from the file open on `in`, in file order, into
-// `sink`, on `threads` threads (0: every CPU this process may use). A damaged
-// frame, or one longer than dst_max_frame_bytes: damaged_frame and its index
-// (from 0); a failed read: read_failed where it started; a sink that could
-// not take the sound: write_failed at `out`'s position.
+// `sink`, on `threads` threads (0: every CPU this process may use). Of a
+// frame longer than any valid one, only what decides it is read, so memory
+// stays bounded whatever a file says. A damaged frame: damaged_frame and its
+// index (from 0); a failed read: read_failed where it started; a sink that
+// could not take the sound: write_failed at `out`'s position.
 WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink, int out,
                              unsigned threads);
 

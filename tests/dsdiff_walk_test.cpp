@@ -275,13 +275,17 @@ TEST(DsdiffDst, FramesCountedAndReadInOrder) {
     }
     EXPECT_EQ(reader.next(frame, 4 << 20), DffDstFrameReader::Next::end);
 
-    // A frame over the limit is named before it is read; so is a read
-    // failure, by where the read started.
+    // Of a frame over the limit, only its first bytes are read, and the
+    // next frame is found.
     DffDstFrameReader limited(source, *w.sound);
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(limited.next(frame, 3 << 20), DffDstFrameReader::Next::frame);
+    for (const Bytes& expected : frames) {
+        ASSERT_EQ(limited.next(frame, 8), DffDstFrameReader::Next::frame);
+        EXPECT_EQ(frame, Bytes(expected.begin(),
+                               expected.begin() + std::min<std::ptrdiff_t>(8, expected.size())));
     }
-    EXPECT_EQ(limited.next(frame, (3 << 20) - 1), DffDstFrameReader::Next::too_large);
+    EXPECT_EQ(limited.next(frame, 8), DffDstFrameReader::Next::end);
+
+    // A read failure is named by where the read started.
     // FRTE, three frames (10, 7 + pad and 0 bytes), each with a chunk after it.
     const std::uint64_t fourth = w.sound->offset + 18 + 3 * (12 + 16) + 10 + 8;
     ByteSource failing = memory_source(file);

@@ -6,3 +6,8 @@ add_executable(reverse_cli_test reverse_cli_test.cpp)
 target_link_libraries(reverse_cli_test PRIVATE dsd_testgen dsd_test_support GTest::gtest_main)
 dsd_test_uses_programs(reverse_cli_test)
 gtest_discover_tests(reverse_cli_test PROPERTIES TIMEOUT 900)
+
+add_executable(dst_cli_test dst_cli_test.cpp)
+target_link_libraries(dst_cli_test PRIVATE dsd_testgen dsd_test_support GTest::gtest_main)
+dsd_test_uses_programs(dst_cli_test)
+gtest_discover_tests(dst_cli_test PROPERTIES TIMEOUT 900)

@@ -170,6 +170,88 @@ TEST_F(Reverse, OtherChunksAnywhereAreSkipped) {
     expect_converts(dff, expected_dsf(2822400, 3, {channels[2], channels[1], channels[0]}, titles));
 }
 
+// DIIN's artist and title, without an "ID3 " tag, become an ID3v2.4 tag:
+// TIT2 then TPE1, each up to its first NUL, UTF-8 (encoding 3) when valid,
+// else ISO-8859-1 (encoding 0); empty texts are left out.
+TEST_F(Reverse, DiinTitlesBecomeATagWhenThereIsNone) {
+    // Byte by byte: GCC 12 takes range inserts here for overflows.
+    const auto append = [](Bytes& out, auto&& bytes) {
+        for (const auto b : bytes) {
+            out.push_back(static_cast<std::uint8_t>(b));
+        }
+    };
+    const auto text = [&](std::string_view id, std::string_view value) {
+        Bytes body(4);
+        put_be(body, 0, value.size(), 4);
+        append(body, value);
+        return gen::dff_chunk(id, body);
+    };
+    const auto frame = [&](std::string_view id, std::uint8_t encoding, std::string_view value) {
+        Bytes f;
+        append(f, id);
+        append(f, Bytes{0, 0, 0, static_cast<std::uint8_t>(value.size() + 1), 0, 0, encoding});
+        append(f, value);
+        return f;
+    };
+    const auto tag = [&](const std::vector<Bytes>& frames) {
+        Bytes body;
+        for (const Bytes& f : frames) {
+            append(body, f);
+        }
+        Bytes t{'I', 'D', '3', 4, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(body.size())};
+        append(t, body);
+        return t;
+    };
+    const Channels channels = channel_data(2, 100);
+    const auto with = [&](const std::vector<Bytes>& diin, const std::optional<Bytes>& id3) {
+        Bytes body;
+        for (const Bytes& chunk : diin) {
+            append(body, chunk);
+        }
+        std::vector<Bytes> chunks{
+            gen::dff_chunk("DIIN", body),
+            gen::dff_prop({gen::dff_fs(2822400), gen::dff_chnl_stereo()}),
+            gen::dff_chunk("DSD ", interleaved(channels)),
+        };
+        if (id3) {
+            chunks.push_back(gen::dff_chunk("ID3 ", *id3));
+        }
+        return gen::dff_form(chunks);
+    };
+    const Bytes id3v2 = gen::make_id3v2_tag("From ID3", 3);
+    const struct {
+        std::vector<Bytes> diin;
+        std::optional<Bytes> id3;
+        Bytes tag;
+        std::string warning;
+    } cases[] = {
+        {{text("DIAR", "Bj\xc3\xb6rk"), text("DITI", "Caf\xe9")},
+         std::nullopt,
+         tag({frame("TIT2", 0, "Caf\xe9"), frame("TPE1", 3, "Bj\xc3\xb6rk")}),
+         ""},
+        {{text("DITI", std::string("Title\0\0", 7)), text("DIAR", "")},
+         std::nullopt,
+         tag({frame("TIT2", 3, "Title")}),
+         ""},
+        {{text("DIAR", ""), gen::dff_chunk("EMID", {1})}, std::nullopt, {}, ""},
+        // An ID3v2 tag wins; a chunk holding something else does not.
+        {{text("DITI", "Title")}, id3v2, id3v2, ""},
+        {{text("DITI", "Title")},
+         Bytes{'T', 'A', 'G'},
+         tag({frame("TIT2", 3, "Title")}),
+         "ID3 chunk holds no ID3v2 tag, not copied : in.dff\n"},
+        // A break inside DIIN keeps what came before it.
+        {{text("DIAR", "Artist"), gen::dff_chunk("DITI", {0, 0})},
+         std::nullopt,
+         tag({frame("TPE1", 3, "Artist")}),
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tag.size());
+        expect_converts(with(c.diin, c.id3), expected_dsf(2822400, 2, channels, c.tag), c.warning);
+    }
+}
+
 TEST_F(Reverse, ChunkWithoutAnId3TagIsNotCopiedWithAWarning) {
     const Channels channels = channel_data(1, 10);
     const Bytes dff =

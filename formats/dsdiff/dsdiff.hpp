@@ -167,8 +167,9 @@ class DffDstFrameReader {
         frame,       // the next "DSTF" chunk's data is in the vector
         end,         // no more
         unreadable,  // a read failed or the layout broke (the file changed)
-        too_large,   // the next frame has more than `max_frame` bytes
     };
+    // Of a frame longer than `max_frame` bytes, only the first `max_frame`
+    // are read.
     Next next(std::vector<std::uint8_t>& frame, std::uint64_t max_frame);
     // Where the failed read started.
     std::uint64_t failed_at() const { return failed_at_; }

@@ -400,10 +400,7 @@ DffDstFrameReader::Next DffDstFrameReader::next(std::vector<std::uint8_t>& frame
         }
         position_ = body + size + (size & 1);
         if (has_id(header, "DSTF")) {
-            if (size > max_frame) {
-                return Next::too_large;
-            }
-            frame.resize(static_cast<std::size_t>(size));
+            frame.resize(static_cast<std::size_t>(std::min(size, max_frame)));
             if (!reader_.read_exact(body, frame)) {
                 failed_at_ = body;
                 return Next::unreadable;

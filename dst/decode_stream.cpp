@@ -1,0 +1,182 @@
+// Frames decoded by worker threads in a ring of slots: the calling thread
+// fills free slots from the source in file order, the workers claim them in
+// the same order, and the calling thread hands each finished slot to the
+// sink before reusing it. The ring's size bounds the memory.
+#include <sched.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "dst.hpp"
+
+namespace dsd::dst {
+namespace {
+
+struct Slot {
+    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> sound;
+    FrameStatus status = FrameStatus::ok;
+    bool done = false;
+};
+
+class Workers {
+  public:
+    Workers(unsigned threads, unsigned channels, std::size_t bytes_per_channel)
+        : slots_(2 * static_cast<std::size_t>(threads) + 2) {
+        for (Slot& slot : slots_) {
+            slot.sound.resize(channels * bytes_per_channel);
+        }
+        threads_.reserve(threads);
+        for (unsigned i = 0; i < threads; ++i) {
+            threads_.emplace_back(
+                [this, channels, bytes_per_channel] { work(channels, bytes_per_channel); });
+        }
+    }
+
+    ~Workers() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_ready_.notify_all();
+        for (std::thread& t : threads_) {
+            t.join();
+        }
+    }
+
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    std::size_t size() const { return slots_.size(); }
+    Slot& slot(std::uint64_t frame) { return slots_[frame % slots_.size()]; }
+
+    // The slot of frame `submitted_` is filled: the workers may take it.
+    void submit() {
+        {
+            const std::lock_guard lock(mutex_);
+            slot(submitted_).done = false;
+            ++submitted_;
+        }
+        work_ready_.notify_one();
+    }
+
+    Slot& wait_for(std::uint64_t frame) {
+        Slot& s = slot(frame);
+        std::unique_lock lock(mutex_);
+        frame_done_.wait(lock, [&] { return s.done; });
+        return s;
+    }
+
+  private:
+    void work(unsigned channels, std::size_t bytes_per_channel) {
+        FrameDecoder decoder(channels, bytes_per_channel);
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_ready_.wait(lock, [&] { return stopping_ || claimed_ < submitted_; });
+            if (stopping_) {
+                return;
+            }
+            Slot& s = slot(claimed_++);
+            lock.unlock();
+            const FrameStatus status = decoder.decode(s.frame, s.sound);
+            lock.lock();
+            s.status = status;
+            s.done = true;
+            frame_done_.notify_all();
+        }
+    }
+
+    std::vector<Slot> slots_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable work_ready_;
+    std::condition_variable frame_done_;
+    std::uint64_t submitted_ = 0;
+    std::uint64_t claimed_ = 0;
+    bool stopping_ = false;
+};
+
+StreamResult decode_inline(FrameSource& source, SoundSink& sink, unsigned channels,
+                           std::size_t bytes_per_channel) {
+    FrameDecoder decoder(channels, bytes_per_channel);
+    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> sound(channels * bytes_per_channel);
+    StreamResult result;
+    for (;; ++result.frames) {
+        switch (source.next(frame)) {
+            case FrameSource::Next::frame:
+                break;
+            case FrameSource::Next::end:
+                return result;
+            case FrameSource::Next::failed:
+                result.status = StreamStatus::source_failed;
+                return result;
+        }
+        if (decoder.decode(frame, sound) == FrameStatus::damaged) {
+            result.status = StreamStatus::damaged;
+            return result;
+        }
+        if (!sink.take(sound)) {
+            result.status = StreamStatus::sink_failed;
+            return result;
+        }
+    }
+}
+
+}  // namespace
+
+unsigned available_threads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+StreamResult decode_stream(FrameSource& source, SoundSink& sink, unsigned channels,
+                           std::size_t bytes_per_channel, unsigned threads) {
+    if (threads == 0) {
+        threads = available_threads();
+    }
+    if (threads == 1) {
+        return decode_inline(source, sink, channels, bytes_per_channel);
+    }
+    Workers workers(threads, channels, bytes_per_channel);
+    std::uint64_t submitted = 0;
+    bool source_ended = false;
+    StreamStatus end_status = StreamStatus::ok;
+    StreamResult result;
+    for (;; ++result.frames) {
+        while (!source_ended && submitted - result.frames < workers.size()) {
+            switch (source.next(workers.slot(submitted).frame)) {
+                case FrameSource::Next::frame:
+                    workers.submit();
+                    ++submitted;
+                    continue;
+                case FrameSource::Next::end:
+                    break;
+                case FrameSource::Next::failed:
+                    end_status = StreamStatus::source_failed;
+                    break;
+            }
+            source_ended = true;
+        }
+        if (result.frames == submitted) {
+            result.status = end_status;
+            return result;
+        }
+        const Slot& s = workers.wait_for(result.frames);
+        if (s.status == FrameStatus::damaged) {
+            result.status = StreamStatus::damaged;
+            return result;
+        }
+        if (!sink.take(s.sound)) {
+            result.status = StreamStatus::sink_failed;
+            return result;
+        }
+    }
+}
+
+}  // namespace dsd::dst
