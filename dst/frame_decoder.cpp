@@ -30,6 +30,14 @@ constexpr std::uint8_t start_history = 0xAA;  // h[j] = 1 for odd j
 constexpr std::uint32_t group_bias = 2048;
 constexpr std::uint64_t lane_ones = 0x0001000100010001;
 
+// A condition no branch predictor can guess: the compiler is asked to pick
+// with conditional moves instead.
+#if defined(__GNUC__)
+#define DSD_DST_RANDOM(condition) __builtin_expect_with_probability((condition), 1, 0.5)
+#else
+#define DSD_DST_RANDOM(condition) (condition)
+#endif
+
 constexpr unsigned lane_shift(unsigned offset) {
     return 16 * ((offset + 3) % 4);
 }
@@ -38,6 +46,27 @@ std::uint32_t load_be32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
            static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
+
+// q = w x p and the doublings that bring it back to 2048 .. 4095, for each
+// probability p and each A >> 7 (16 .. 31), at (p << 4) + (A >> 7): the
+// doubled q in the low 12 bits, their count above.
+constexpr std::size_t q_index_end = (128 << 4) + 32;
+constexpr std::array<std::uint16_t, q_index_end> make_normalized_q() {
+    std::array<std::uint16_t, q_index_end> table{};
+    for (std::uint32_t p = 1; p <= 128; ++p) {
+        for (std::uint32_t a7 = 16; a7 < 32; ++a7) {
+            std::uint32_t q = ((a7 >> 1) | (a7 & 1)) * p;
+            std::uint32_t doublings = 0;
+            while (q < 2048) {
+                q <<= 1;
+                ++doublings;
+            }
+            table[(p << 4) + a7] = static_cast<std::uint16_t>(q | doublings << 12);
+        }
+    }
+    return table;
+}
+constexpr std::array<std::uint16_t, q_index_end> normalized_q = make_normalized_q();
 
 // The arithmetic decoder. `value` holds C above its `spare` lowest bits,
 // which are the next code bits, so taking a bit into C only counts it.
@@ -65,25 +94,33 @@ struct Coder {
 
     // r for probability p (1 .. 128). When `stuck` (C started at 4095, not
     // below A), C stays at or above A for the whole frame and every r is 0.
+    // Both outcomes are prepared, already renormalised, and one is picked by
+    // a mask, not a branch (r is close to random): q's from a table, while
+    // h = A - q >= A / 2 - 128 >= 896 needs at most two doublings.
     template <bool kMayStick>
     std::uint32_t decode(std::uint32_t p, bool stuck) {
+        const std::uint32_t q_norm = normalized_q[(p << 4) + (A >> 7)];
         const std::uint32_t w = (A >> 8) | ((A >> 7) & 1);
-        const std::uint32_t q = w * p;
-        const std::uint32_t h = A - q;
+        const std::uint32_t h = A - w * p;
+        const std::uint32_t h_doublings = ((h - 2048) >> 31) + ((h - 1024) >> 31);
+        const std::uint32_t h_norm = h << h_doublings;
         const std::uint64_t scaled = static_cast<std::uint64_t>(h) << spare;
-        bool zero = value >= scaled;
+        const std::uint64_t rest = value - scaled;
+        // All ones when C < h, that is r = 1 (both values are below 2^52).
+        std::uint64_t one = static_cast<std::uint64_t>(static_cast<std::int64_t>(rest) >> 63);
         if constexpr (kMayStick) {
-            zero = zero || stuck;
+            one &= stuck ? 0 : ~std::uint64_t{0};
         }
-        value -= zero ? scaled : 0;
-        A = zero ? q : h;
-        const int shift = std::countl_zero(A) - 20;
-        A <<= shift;
-        spare -= shift;
+        const auto one32 = static_cast<std::uint32_t>(one);
+        value = rest + (scaled & one);
+        const std::uint32_t q12 = q_norm & 0xFFF;
+        A = q12 ^ ((q12 ^ h_norm) & one32);
+        const std::uint32_t q_doublings = q_norm >> 12;
+        spare -= static_cast<int>(q_doublings ^ ((q_doublings ^ h_doublings) & one32));
         if (spare < 8) {
             refill();
         }
-        return zero ? 0 : 1;
+        return one32 & 1;
     }
 };
 
@@ -91,22 +128,32 @@ struct Coder {
 struct ChannelRun {
     const std::uint64_t* lut = nullptr;  // the filter's groups
     unsigned groups = 0;
-    const std::int32_t* cur = nullptr;  // the filter's current-byte sums
-    const std::uint32_t* prob = nullptr;
-    std::uint32_t last = 0;  // the table's length - 1
+    const std::int32_t* cur = nullptr;   // the filter's current-byte sums
+    const std::uint8_t* prob = nullptr;  // by |prediction| >> 3, 0 .. 4096
     std::uint8_t* history = nullptr;
     std::uint32_t half_until = 0;  // bits with probability 128 (generic path)
 };
 
 // Decodes bytes b0 .. b1 - 1 of every channel. kN = 0: any channel count,
 // half probability and a stuck coder handled (the start of a frame, and
-// frames no encoder makes); else the fast path for kN channels.
+// frames no encoder makes); else the fast path for kN channels. Works on
+// local copies, which the byte stores cannot alias, so the coder's state
+// stays in registers. Stops early once the coder has read further past the
+// code's end than any valid frame does.
 template <unsigned kN>
-void decode_bytes(Coder& coder, const ChannelRun* runs, unsigned channels, bool stuck,
+void decode_bytes(Coder& coder_state, const ChannelRun* channel_runs, unsigned channels, bool stuck,
                   std::size_t b0, std::size_t b1, std::uint8_t* sound) {
     constexpr bool generic = kN == 0;
     const unsigned n_channels = generic ? channels : kN;
+    Coder coder = coder_state;
+    std::array<ChannelRun, generic ? max_channels : kN> runs;
+    std::copy_n(channel_runs, n_channels, runs.begin());
+    const std::uint64_t read_limit = 8 * static_cast<std::uint64_t>(coder.size) + 176;
     for (std::size_t b = b0; b < b1; ++b) {
+        if (8 * static_cast<std::uint64_t>(coder.next) - static_cast<std::uint64_t>(coder.spare) >
+            read_limit) {
+            break;
+        }
         std::array<std::uint64_t, max_channels> word0{};
         std::array<std::uint64_t, max_channels> word1{};
         std::array<std::uint32_t, max_channels> acc{};
@@ -137,7 +184,7 @@ void decode_bytes(Coder& coder, const ChannelRun* runs, unsigned channels, bool 
                     static_cast<std::int16_t>(lane + static_cast<std::uint32_t>(run.cur[acc[c]]));
                 const std::uint32_t negative = x < 0 ? 1 : 0;
                 const auto magnitude = static_cast<std::uint32_t>(x < 0 ? -x : x);
-                std::uint32_t p = run.prob[std::min(magnitude >> 3, run.last)];
+                std::uint32_t p = run.prob[magnitude >> 3];
                 if constexpr (generic) {
                     if (8 * b + i < run.half_until) {
                         p = 128;
@@ -153,6 +200,7 @@ void decode_bytes(Coder& coder, const ChannelRun* runs, unsigned channels, bool 
             sound[b * n_channels + c] = byte;
         }
     }
+    coder_state = coder;
 }
 
 using DecodeBytes = void (*)(Coder&, const ChannelRun*, unsigned, bool, std::size_t, std::size_t,
@@ -187,7 +235,8 @@ struct FrameDecoder::State {
     std::vector<std::uint64_t> lut;
     std::array<std::array<std::int32_t, 256>, max_numbers> cur{};
     std::array<unsigned, max_numbers> groups{};
-    std::array<std::array<std::uint32_t, detail::max_table_length>, max_numbers> prob{};
+    // Per table: the probability for every |prediction| >> 3.
+    std::array<std::array<std::uint8_t, 4097>, max_numbers> prob{};
     // Per channel: history_bytes of start history, then the frame's bytes.
     std::vector<std::uint8_t> history;
 
@@ -243,9 +292,9 @@ void FrameDecoder::State::build_filter(unsigned f) {
 
 void FrameDecoder::State::build_tables() {
     for (unsigned t = 0; t < header.tables; ++t) {
-        for (unsigned k = 0; k < header.length[t]; ++k) {
-            prob[t][k] = header.entry[t][k];
-        }
+        const unsigned length = header.length[t];
+        std::copy_n(header.entry[t].begin(), length, prob[t].begin());
+        std::fill(prob[t].begin() + length, prob[t].end(), header.entry[t][length - 1]);
     }
 }
 
@@ -336,7 +385,6 @@ FrameStatus FrameDecoder::State::decode_compressed(std::span<const std::uint8_t>
             runs[c].groups = groups[f];
             runs[c].cur = cur[f].data();
             runs[c].prob = prob[t].data();
-            runs[c].last = header.length[t] - 1;
         }
         decode_bytes_for[b0 < generic_until ? 0 : channels](coder, runs.data(), channels, stuck, b0,
                                                             b1, sound.data());

@@ -8,6 +8,7 @@
 
 #include "dff_builder.hpp"
 #include "dsf_generator.hpp"
+#include "dst_frame_builder.hpp"
 #include "wav_builder.hpp"
 
 namespace {
@@ -91,6 +92,52 @@ Seeds wav_seeds() {
     };
 }
 
+// DST frames after the two bytes the harness reads: channels - 1 and the
+// rate's index (0: 8 x 44100 Hz, 3: 64 x 44100 Hz).
+Seeds dst_seeds() {
+    using namespace dsd::test::dst;
+    const auto seed = [](unsigned channels, unsigned rate_index, const Bytes& frame) {
+        Bytes out{static_cast<std::uint8_t>(channels - 1), static_cast<std::uint8_t>(rate_index)};
+        out.insert(out.end(), frame.begin(), frame.end());
+        return out;
+    };
+    const auto sound = [](unsigned channels, std::size_t L) {
+        std::vector<Bytes> each;
+        for (unsigned c = 0; c < channels; ++c) {
+            each.push_back(tone(800.0 + 300.0 * c, 352800u * (L / 588), L));
+        }
+        return interleave(each);
+    };
+    const Bytes mono = sound(1, 588);
+    const Bytes six = sound(6, 588);
+    const Bytes stereo64 = sound(2, 4704);
+
+    // Segments per channel, several filters and tables, Rice coding with
+    // each method, half probability, a table of length 1.
+    FrameSpec mixed = fitted_spec(6, 588, six, 24, 16);
+    mixed.filter_segmentation = {false, 10, {{13}, {}, {20, 13}, {}, {}, {15}}};
+    mixed.tables_same_segmentation = false;
+    mixed.table_segmentation = {true, 3, {{5, 9, 30}}};
+    mixed.tables_same_mapping = false;
+    mixed.table_mapping = {true, {{0, 1, 2, 1}}};
+    mixed.tables.resize(3);
+    mixed.tables[2] = {{128}, {}};
+    mixed.half_probability = {true, false, true, false, false, true};
+    for (unsigned f = 0; f < 6; ++f) {
+        mixed.filters[f].coding = {true, f % 3, 2 + f % 4};
+    }
+    mixed.tables[0].coding = {true, 2, 1};
+    fit_tables(mixed, six);
+
+    return {
+        {"stored_mono", seed(1, 0, stored_frame(mono))},
+        {"mono_order16", seed(1, 0, compressed_frame(fitted_spec(1, 588, mono, 16, 24), mono))},
+        {"six_mixed", seed(6, 0, compressed_frame(mixed, six))},
+        {"stereo64_order64",
+         seed(2, 3, compressed_frame(fitted_spec(2, 4704, stereo64, 64, 64), stereo64))},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +150,7 @@ int main(int argc, char** argv) {
         {"dsf", dsf_seeds()},
         {"dff", dff_seeds()},
         {"wav", wav_seeds()},
+        {"dst", dst_seeds()},
     };
     for (const auto& [corpus, seeds] : corpora) {
         std::error_code ec;
