@@ -6,8 +6,6 @@
 
 namespace dsd::testgen {
 
-namespace {
-
 // Byte by byte: GCC 12 misreports range inserts of small arrays as overflows.
 void append(Bytes& out, std::string_view text) {
     for (const char c : text) {
@@ -36,8 +34,6 @@ void append_be32(Bytes& out, std::uint32_t value) {
         out.push_back(b);
     }
 }
-
-}  // namespace
 
 Bytes dff_chunk(std::string_view id, const Bytes& body,
                 std::optional<std::uint64_t> declared_size) {

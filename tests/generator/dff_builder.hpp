@@ -11,6 +11,12 @@ namespace dsd::testgen {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Appending fields to a body under construction.
+void append(Bytes& out, std::string_view text);
+void append(Bytes& out, const Bytes& bytes);
+void append_be32(Bytes& out, std::uint32_t value);
+void append_be64(Bytes& out, std::uint64_t value);
+
 // id, 64-bit big-endian size, body, and a pad byte after an odd body.
 Bytes dff_chunk(std::string_view id, const Bytes& body,
                 std::optional<std::uint64_t> declared_size = std::nullopt);

@@ -47,7 +47,6 @@ namespace {
 
 constexpr std::array<std::array<int, 3>, 3> filter_prediction{{{-8}, {-16, 8}, {-9, -5, 6}}};
 constexpr std::array<std::array<int, 3>, 3> table_prediction{{{-8}, {-16, 8}, {-24, 24, -8}}};
-constexpr unsigned history_groups = dst_max_filter_order / 8;
 
 unsigned bits(std::uint64_t x) {
     return static_cast<unsigned>(std::bit_width(x));
@@ -846,6 +845,35 @@ Bytes write_stored(const DstFramePlan& plan, std::span<const std::uint8_t> sound
     return out;
 }
 
+// The prediction of every bit of every channel, by the filters of its
+// segments (the plan's filter segmentation and mapping must fit).
+using Predictions = std::vector<std::vector<std::int16_t>>;
+
+Predictions predict_all(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
+                        const DstGeometry& geometry) {
+    std::vector<FilterLookup> lookups;
+    for (const auto& f : plan.filters) {
+        lookups.emplace_back(f.coefficients);
+    }
+    Predictions out(geometry.channels);
+    for (unsigned c = 0; c < geometry.channels; ++c) {
+        SegmentWalk filters(plan.filter_segments, plan.filter_mapping, c, geometry);
+        History history;
+        out[c].resize(geometry.bits_per_channel());
+        for (std::size_t i = 0; i < geometry.bits_per_channel(); ++i) {
+            out[c][i] = static_cast<std::int16_t>(lookups[filters.at(i)].predict(history));
+            history.push(sound_bit(sound, geometry.channels, c, i));
+        }
+    }
+    return out;
+}
+
+DstFramePlan plan_frame(std::span<const std::uint8_t> sound, const DstGeometry& geometry,
+                        const DstEncoderOptions& options, Predictions& predictions);
+Bytes write_frame(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
+                  const DstGeometry& geometry, DstDamage damage, DstFrameInfo* info,
+                  const Predictions* known);
+
 }  // namespace
 
 DstSegmentation even_dst_segments(const DstGeometry& geometry, bool filters,
@@ -866,6 +894,34 @@ DstSegmentation even_dst_segments(const DstGeometry& geometry, bool filters,
 
 DstFramePlan plan_dst_frame(std::span<const std::uint8_t> sound, const DstGeometry& geometry,
                             const DstEncoderOptions& options) {
+    Predictions predictions;
+    return plan_frame(sound, geometry, options, predictions);
+}
+
+Bytes write_dst_frame(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
+                      const DstGeometry& geometry, DstDamage damage, DstFrameInfo* info) {
+    return write_frame(plan, sound, geometry, damage, info, nullptr);
+}
+
+Bytes encode_dst_frame(std::span<const std::uint8_t> sound, const DstGeometry& geometry,
+                       const DstEncoderOptions& options, DstFrameInfo* info) {
+    Predictions predictions;
+    const DstFramePlan plan = plan_frame(sound, geometry, options, predictions);
+    Bytes frame = write_frame(plan, sound, geometry, options.damage, info,
+                              predictions.empty() ? nullptr : &predictions);
+    if (!plan.stored && !options.random && !options.stored && options.damage == DstDamage::none &&
+        frame.size() > geometry.sound_bytes()) {
+        DstFramePlan stored;
+        stored.stored = true;
+        return write_frame(stored, sound, geometry, DstDamage::none, info, nullptr);
+    }
+    return frame;
+}
+
+namespace {
+
+DstFramePlan plan_frame(std::span<const std::uint8_t> sound, const DstGeometry& geometry,
+                        const DstEncoderOptions& options, Predictions& predictions) {
     SeedRandom random(options.seed * 0x2545F4914F6CDD1DU + 0x1234567U);
     const bool draw = options.random;
     const bool ffmpeg = options.ffmpeg_readable;
@@ -914,7 +970,8 @@ DstFramePlan plan_dst_frame(std::span<const std::uint8_t> sound, const DstGeomet
         words.push_back(channel_words(sound, geometry, c));
     }
     for (unsigned f = 0; f < filter_count; ++f) {
-        unsigned order = options.filter_order.value_or(draw ? draw_order(random) : 32);
+        unsigned order =
+            options.filter_order.value_or(draw ? draw_order(random) : dst_max_filter_order);
         if (draw && !options.filter_order && options.filter_coding && options.filter_coding->rice) {
             order = std::max(order, options.filter_coding->method + 2);
         }
@@ -954,28 +1011,19 @@ DstFramePlan plan_dst_frame(std::span<const std::uint8_t> sound, const DstGeomet
     if (plan.half_probability.size() == n &&
         segments_fit(plan.filter_segments, plan.filter_mapping, filter_count, geometry) &&
         segments_fit(table_segments, table_mapping, table_count, geometry)) {
-        std::vector<FilterLookup> lookups;
-        for (const auto& f : plan.filters) {
-            lookups.emplace_back(f.coefficients);
-        }
+        predictions = predict_all(plan, sound, geometry);
         for (unsigned c = 0; c < n; ++c) {
-            SegmentWalk filters(plan.filter_segments, plan.filter_mapping, c, geometry);
             SegmentWalk tables(table_segments, table_mapping, c, geometry);
             const std::size_t half_until =
                 plan.half_probability[c] ? plan.filters[first_filter(plan, c)].coefficients.size()
                                          : 0;
-            History history;
-            for (std::size_t i = 0; i < geometry.bits_per_channel(); ++i) {
-                const int predict = lookups[filters.at(i)].predict(history);
-                const bool bit = sound_bit(sound, n, c, i);
-                if (i >= half_until) {
-                    auto& t = stats[tables.at(i)];
-                    const std::size_t bucket = std::min<std::size_t>(
-                        static_cast<std::size_t>(std::abs(predict)) >> 3, dst_max_table_length - 1);
-                    t.all[bucket] += 1;
-                    t.zeros[bucket] += bit == (predict < 0) ? 1 : 0;
-                }
-                history.push(bit);
+            for (std::size_t i = half_until; i < geometry.bits_per_channel(); ++i) {
+                const int predict = predictions[c][i];
+                auto& t = stats[tables.at(i)];
+                const std::size_t bucket = std::min<std::size_t>(
+                    static_cast<std::size_t>(std::abs(predict)) >> 3, dst_max_table_length - 1);
+                t.all[bucket] += 1;
+                t.zeros[bucket] += sound_bit(sound, n, c, i) == (predict < 0) ? 1 : 0;
             }
         }
     }
@@ -1004,8 +1052,9 @@ DstFramePlan plan_dst_frame(std::span<const std::uint8_t> sound, const DstGeomet
     return plan;
 }
 
-Bytes write_dst_frame(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
-                      const DstGeometry& geometry, DstDamage damage, DstFrameInfo* info) {
+Bytes write_frame(const DstFramePlan& plan, std::span<const std::uint8_t> sound,
+                  const DstGeometry& geometry, DstDamage damage, DstFrameInfo* info,
+                  const Predictions* known) {
     if (sound.size() != geometry.sound_bytes()) {
         throw std::invalid_argument("DST frame sound of the wrong size");
     }
@@ -1052,26 +1101,24 @@ Bytes write_dst_frame(const DstFramePlan& plan, std::span<const std::uint8_t> so
     out.put_bit(damage == DstDamage::coded_first_bit);
     ArithmeticEncoder coder;
     if (codable(plan, geometry)) {
-        std::vector<FilterLookup> lookups;
-        for (const auto& f : plan.filters) {
-            lookups.emplace_back(f.coefficients);
+        Predictions computed;
+        if (known == nullptr) {
+            computed = predict_all(plan, sound, geometry);
         }
-        std::vector<SegmentWalk> filter_walks;
+        const Predictions& predictions = known != nullptr ? *known : computed;
         std::vector<SegmentWalk> table_walks;
         std::vector<std::size_t> half_until(n, 0);
         for (unsigned c = 0; c < n; ++c) {
-            filter_walks.emplace_back(plan.filter_segments, plan.filter_mapping, c, geometry);
             table_walks.emplace_back(plan.effective_table_segments(),
                                      plan.effective_table_mapping(), c, geometry);
             if (plan.half_probability[c]) {
                 half_until[c] = plan.filters[first_filter(plan, c)].coefficients.size();
             }
         }
-        std::vector<History> history(n);
         coder.encode(plan.first_bit, reverse7(plan.filters[0].coefficients[0]) + 1);
         for (std::size_t i = 0; i < geometry.bits_per_channel(); ++i) {
             for (unsigned c = 0; c < n; ++c) {
-                const int predict = lookups[filter_walks[c].at(i)].predict(history[c]);
+                const int predict = predictions[c][i];
                 const bool bit = sound_bit(sound, n, c, i);
                 unsigned p = 128;
                 if (i >= half_until[c]) {
@@ -1082,7 +1129,6 @@ Bytes write_dst_frame(const DstFramePlan& plan, std::span<const std::uint8_t> so
                                                   entries.size() - 1)]);
                 }
                 coder.encode(bit != (predict < 0), p);
-                history[c].push(bit);
             }
         }
         coder.finish();
@@ -1111,17 +1157,6 @@ Bytes write_dst_frame(const DstFramePlan& plan, std::span<const std::uint8_t> so
     return frame;
 }
 
-Bytes encode_dst_frame(std::span<const std::uint8_t> sound, const DstGeometry& geometry,
-                       const DstEncoderOptions& options, DstFrameInfo* info) {
-    const DstFramePlan plan = plan_dst_frame(sound, geometry, options);
-    Bytes frame = write_dst_frame(plan, sound, geometry, options.damage, info);
-    if (!plan.stored && !options.random && !options.stored && options.damage == DstDamage::none &&
-        frame.size() > geometry.sound_bytes()) {
-        DstFramePlan stored;
-        stored.stored = true;
-        return write_dst_frame(stored, sound, geometry, DstDamage::none, info);
-    }
-    return frame;
-}
+}  // namespace
 
 }  // namespace dsd::testgen

@@ -1,49 +1,15 @@
 #include "dst_file.hpp"
 
-#include <array>
 #include <sstream>
 #include <stdexcept>
-
-#include "byte_order.hpp"
 
 namespace dsd::testgen {
 
 namespace {
 
-void append(Bytes& out, std::string_view text) {
-    for (const char c : text) {
-        out.push_back(static_cast<std::uint8_t>(c));
-    }
-}
-
-void append(Bytes& out, const Bytes& bytes) {
-    for (const std::uint8_t b : bytes) {
-        out.push_back(b);
-    }
-}
-
-void append_be32(Bytes& out, std::uint32_t value) {
-    std::array<std::uint8_t, 4> raw{};
-    store_be32(raw, value);
-    for (const std::uint8_t b : raw) {
-        out.push_back(b);
-    }
-}
-
-void append_be64(Bytes& out, std::uint64_t value) {
-    std::array<std::uint8_t, 8> raw{};
-    store_be64(raw, value);
-    for (const std::uint8_t b : raw) {
-        out.push_back(b);
-    }
-}
-
 // A chunk's id and size, its data to follow.
 Bytes chunk_header(std::string_view id, std::uint64_t size) {
-    Bytes out;
-    append(out, id);
-    append_be64(out, size);
-    return out;
+    return dff_chunk(id, {}, size);
 }
 
 bool put(std::ostream& out, const Bytes& bytes) {
