@@ -1,30 +1,7 @@
 #include "edited_master.hpp"
 
-#include <array>
-
-#include "byte_order.hpp"
-
 namespace dsd::testgen {
 namespace {
-
-void append(Bytes& out, std::string_view text) {
-    for (const char c : text) {
-        out.push_back(static_cast<std::uint8_t>(c));
-    }
-}
-
-void append_be16(Bytes& out, std::uint16_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-
-void append_be32(Bytes& out, std::uint32_t v) {
-    std::array<std::uint8_t, 4> raw{};
-    store_be32(raw, v);
-    for (const std::uint8_t b : raw) {
-        out.push_back(b);
-    }
-}
 
 void append_timecode(Bytes& out, const Timecode& t) {
     append_be16(out, t.hours);
