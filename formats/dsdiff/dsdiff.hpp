@@ -181,7 +181,6 @@ class DffDstFrameReader {
     std::uint64_t failed_at_ = 0;
 };
 
-
 // A point in absolute time: an "ABSS" value, or the time of a marker.
 struct DffTimecode {
     std::uint16_t hours = 0;
