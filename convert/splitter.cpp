@@ -541,12 +541,11 @@ class Splitter {
             if (S_ISDIR(st.st_mode)) {
                 return true;
             }
-        } else if (errno != ENOENT) {
-            error = errno;
-        } else if (::mkdir(dir.c_str(), 0777) == 0) {
-            created_directory_ = true;
-            return true;
         } else {
+            if (errno == ENOENT && ::mkdir(dir.c_str(), 0777) == 0) {
+                created_directory_ = true;
+                return true;
+            }
             error = errno;
         }
         report(text::cannot_make_directory, dir + " (" + std::strerror(error) + ")");

@@ -126,7 +126,7 @@ class Split : public ::testing::Test {
     DsfSound whole(const std::string& input) {
         const auto r = run_program(reverse, {dir / input, dir / "whole.dsf"});
         EXPECT_EQ(r.status, 0) << r.err;
-        const DsfSound s = sound_of_dsf(read_file(dir / "whole.dsf"));
+        DsfSound s = sound_of_dsf(read_file(dir / "whole.dsf"));
         std::filesystem::remove(dir / "whole.dsf");
         return s;
     }
@@ -324,6 +324,7 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
     album.markers = album_markers(false);
     const Bytes good = file_of(album);
     std::vector<gen::Marker> many;
+    many.reserve(256);
     for (int i = 0; i < 256; ++i) {
         many.push_back({gen::track_start, 8 * i});
     }

@@ -175,6 +175,7 @@ TEST(SplitPlan, MarkerRefusals) {
     EXPECT_EQ(refusal({{gen::track_start, 8}, {gen::track_start, 8000}}),
               std::pair(E::track_too_short, std::uint64_t{2}));
     std::vector<gen::Marker> many;
+    many.reserve(256);
     for (int i = 0; i < 256; ++i) {
         many.push_back({gen::track_start, 8 * i});
     }
