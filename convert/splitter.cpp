@@ -389,6 +389,9 @@ class Splitter {
                 }
             }
         }
+        if (signals_.pending()) {
+            return interrupted();
+        }
         if (!make_directory()) {
             return failure;
         }
