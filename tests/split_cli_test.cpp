@@ -560,6 +560,22 @@ TEST_F(Split, ASignalLeavesNothing) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
 }
 
+// The input is never written, not even through a track's name.
+TEST_F(Split, ATrackNameLeadingToTheInputIsRefused) {
+    Master m;
+    m.markers = album_markers(false);
+    const Bytes dff = file_of(m);
+    write_file(dir / "in.dff", dff);
+    ::mkdir((dir / "out").c_str(), 0777);
+    ASSERT_EQ(::symlink("../in.dff", (dir / "out/02 - Second _ Part.dsf").c_str()), 0);
+    const auto r = run({"in.dff", "out"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, " cannot open file : out/02 - Second _ Part.dsf\n");
+    EXPECT_EQ(read_file(dir / "in.dff"), dff);
+    EXPECT_EQ(TempDirEntries(dir / "out"), std::vector<std::string>{"02 - Second _ Part.dsf"});
+}
+
 TEST_F(Split, NoClobberQuietAndNamesLikeOptions) {
     Master m;
     m.markers = album_markers(false);
