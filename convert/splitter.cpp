@@ -555,10 +555,12 @@ class Splitter {
         return false;
     }
 
-    // Up to two descriptors per track stay open until the tracks are named.
+    // A staged track holds up to three descriptors (its directory, the
+    // file, a lock on a temporary name) until the tracks are named; a soft
+    // limit too low for that is raised as far as the hard one allows.
     static void allow_open_files(std::size_t tracks) {
         struct rlimit limit {};
-        const auto wanted = static_cast<rlim_t>(2 * tracks + 64);
+        const auto wanted = static_cast<rlim_t>(3 * tracks + 64);
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < wanted) {
             limit.rlim_cur = std::min(wanted, limit.rlim_max);
             ::setrlimit(RLIMIT_NOFILE, &limit);
