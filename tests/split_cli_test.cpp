@@ -560,6 +560,23 @@ TEST_F(Split, ASignalLeavesNothing) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
 }
 
+// 255 tracks, all staged at once until the last is complete.
+TEST_F(Split, TheMostTracksThereMayBe) {
+    Master m;
+    m.frames = 1;
+    for (int i = 0; i < 255; ++i) {
+        m.markers.push_back({gen::track_start, 8 * 16 * i});
+    }
+    write_file(dir / "in.dff", file_of(m));
+    const auto r = run({"-q", "in.dff", "out"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto names = TempDirEntries(dir / "out");
+    ASSERT_EQ(names.size(), 255u);
+    EXPECT_EQ(names.front(), "01.dsf");
+    EXPECT_EQ(le(read_file(dir / "out/254.dsf"), 64, 8), 16u * 8);
+    EXPECT_EQ(le(read_file(dir / "out/255.dsf"), 64, 8), (frame_bytes - 254 * 16) * 8);
+}
+
 // The input is never written, not even through a track's name.
 TEST_F(Split, ATrackNameLeadingToTheInputIsRefused) {
     Master m;
