@@ -1,9 +1,17 @@
-// Decoding one frame. The prediction of a bit is split at the start of its
-// byte: the history bits of the earlier bytes give, once per byte, the
-// partial sums of all 8 bit positions of the byte together (8 lanes of 16
-// bits in two 64-bit words, one lookup per history byte the filter's order
-// reaches); the bits already decoded in the current byte add one lookup per
-// bit. So a filter of order k costs ceil(k / 8) / 8 lookups per bit.
+// Decoding frames.
+//
+// The prediction of a bit is split at the start of its byte: the history
+// bits of the earlier bytes give, once per byte, the partial sums of all 8
+// bit positions of the byte together (8 lanes of 16 bits in two 64-bit
+// words: one table lookup and two additions per history byte the filter's
+// order reaches); the bits already decoded in the current byte add one
+// lookup per bit. So a filter of order k costs ceil(k / 8) / 8 lookups per
+// bit.
+//
+// The arithmetic decoder is one long dependency chain through every bit of
+// a frame, so one frame keeps a core's execution units mostly idle: two
+// frames decoded in the same loop run about twice as fast as one after the
+// other.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -11,6 +19,12 @@
 
 #include "dst.hpp"
 #include "frame_header.hpp"
+
+#if defined(__GNUC__)
+#define DSD_DST_INLINE [[gnu::always_inline]] inline
+#else
+#define DSD_DST_INLINE inline
+#endif
 
 namespace dsd::dst {
 
@@ -23,23 +37,20 @@ namespace {
 constexpr std::size_t history_bytes = max_order / 8;
 constexpr std::size_t groups_max = history_bytes;
 constexpr std::uint8_t start_history = 0xAA;  // h[j] = 1 for odd j
-// Every group's lanes are biased by this to stay non-negative, so that the
-// lanes of a word add without borrows; sums stay below 2^16 except for
-// offset 0 of the filter whose 128 coefficients are all -256, and that lane
-// sits at the top of its word, where its carry falls off.
+constexpr std::size_t magnitudes = 4097;      // |prediction| >> 3
+
+// The partial predictions of the 8 bits of a byte, in 16-bit lanes: the
+// word lanes[i / 4] holds bit i's at lane_shift(i). Every group's lanes are
+// biased by group_bias to stay non-negative, so that the lanes of a word
+// add without borrows; their sums stay below 2^16 except for bit 0 of the
+// filter whose 128 coefficients are all -256, and that lane sits at the top
+// of its word, where its carry falls off.
+using Lanes = std::array<std::uint64_t, 2>;
 constexpr std::uint32_t group_bias = 2048;
 constexpr std::uint64_t lane_ones = 0x0001000100010001;
 
-// A condition no branch predictor can guess: the compiler is asked to pick
-// with conditional moves instead.
-#if defined(__GNUC__)
-#define DSD_DST_RANDOM(condition) __builtin_expect_with_probability((condition), 1, 0.5)
-#else
-#define DSD_DST_RANDOM(condition) (condition)
-#endif
-
-constexpr unsigned lane_shift(unsigned offset) {
-    return 16 * ((offset + 3) % 4);
+constexpr unsigned lane_shift(unsigned i) {
+    return 16 * ((i + 3) % 4);
 }
 
 std::uint32_t load_be32(const std::uint8_t* p) {
@@ -47,26 +58,52 @@ std::uint32_t load_be32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
-// q = w x p and the doublings that bring it back to 2048 .. 4095, for each
-// probability p and each A >> 7 (16 .. 31), at (p << 4) + (A >> 7): the
-// doubled q in the low 12 bits, their count above.
-constexpr std::size_t q_index_end = (128 << 4) + 32;
-constexpr std::array<std::uint16_t, q_index_end> make_normalized_q() {
-    std::array<std::uint16_t, q_index_end> table{};
-    for (std::uint32_t p = 1; p <= 128; ++p) {
-        for (std::uint32_t a7 = 16; a7 < 32; ++a7) {
+// The coder's arithmetic as tables, so that a bit costs loads rather than
+// shifts and a multiplication. A is always 2048 .. 4095, so A & 0x780
+// holds (A >> 7) - 16 shifted by 7, and with p - 1 below it indexes every
+// (A >> 7, p): there, q = w x p and q doubled back into 2048 .. 4095, with
+// the number of doublings.
+struct QTables {
+    std::array<std::uint16_t, 2048> q{};
+    std::array<std::uint16_t, 2048> norm{};
+    std::array<std::uint8_t, 2048> doublings{};
+};
+constexpr QTables make_q_tables() {
+    QTables t;
+    for (std::uint32_t a7 = 16; a7 < 32; ++a7) {
+        for (std::uint32_t p = 1; p <= 128; ++p) {
+            const std::size_t i = (a7 - 16) << 7 | (p - 1);
             std::uint32_t q = ((a7 >> 1) | (a7 & 1)) * p;
-            std::uint32_t doublings = 0;
+            t.q[i] = static_cast<std::uint16_t>(q);
             while (q < 2048) {
                 q <<= 1;
-                ++doublings;
+                ++t.doublings[i];
             }
-            table[(p << 4) + a7] = static_cast<std::uint16_t>(q | doublings << 12);
+            t.norm[i] = static_cast<std::uint16_t>(q);
         }
     }
-    return table;
+    return t;
 }
-constexpr std::array<std::uint16_t, q_index_end> normalized_q = make_normalized_q();
+constexpr QTables q_tables = make_q_tables();
+
+// h = A - q >= A / 2 - 128 >= 896: at most two doublings, by h.
+struct HTables {
+    std::array<std::uint16_t, 4096> norm{};
+    std::array<std::uint8_t, 4096> doublings{};
+};
+constexpr HTables make_h_tables() {
+    HTables t;
+    for (std::uint32_t h = 1; h < 4096; ++h) {
+        std::uint32_t n = h;
+        while (n < 2048) {
+            n <<= 1;
+            ++t.doublings[h];
+        }
+        t.norm[h] = static_cast<std::uint16_t>(n);
+    }
+    return t;
+}
+constexpr HTables h_tables = make_h_tables();
 
 // The arithmetic decoder. `value` holds C above its `spare` lowest bits,
 // which are the next code bits, so taking a bit into C only counts it.
@@ -92,31 +129,32 @@ struct Coder {
         next += 4;
     }
 
-    // r for probability p (1 .. 128). When `stuck` (C started at 4095, not
-    // below A), C stays at or above A for the whole frame and every r is 0.
-    // Both outcomes are prepared, already renormalised, and one is picked by
-    // a mask, not a branch (r is close to random): q's from a table, while
-    // h = A - q >= A / 2 - 128 >= 896 needs at most two doublings.
+    // Code bits read, as 8 x next - spare: the position of the next one
+    // counted from the byte that holds the code's first bit.
+    std::uint64_t read() const {
+        return 8 * static_cast<std::uint64_t>(next) - static_cast<std::uint64_t>(spare);
+    }
+
+    // r for probability pm + 1 (pm 0 .. 127). When `stuck` (C started at
+    // 4095, not below A), C stays at or above A for the whole frame and
+    // every r is 0. Both outcomes come renormalised from the tables and one
+    // is picked by a mask, not a branch: r is close to random.
     template <bool kMayStick>
-    std::uint32_t decode(std::uint32_t p, bool stuck) {
-        const std::uint32_t q_norm = normalized_q[(p << 4) + (A >> 7)];
-        const std::uint32_t w = (A >> 8) | ((A >> 7) & 1);
-        const std::uint32_t h = A - w * p;
-        const std::uint32_t h_doublings = ((h - 2048) >> 31) + ((h - 1024) >> 31);
-        const std::uint32_t h_norm = h << h_doublings;
+    DSD_DST_INLINE std::uint32_t decode(std::uint32_t pm, bool stuck) {
+        const std::uint32_t i = (A & 0x780) | pm;
+        const std::uint32_t h = A - q_tables.q[i];
         const std::uint64_t scaled = static_cast<std::uint64_t>(h) << spare;
         const std::uint64_t rest = value - scaled;
-        // All ones when C < h, that is r = 1 (both values are below 2^52).
+        // All ones when C < h, that is r = 1 (both below 2^52).
         std::uint64_t one = static_cast<std::uint64_t>(static_cast<std::int64_t>(rest) >> 63);
         if constexpr (kMayStick) {
             one &= stuck ? 0 : ~std::uint64_t{0};
         }
-        const auto one32 = static_cast<std::uint32_t>(one);
         value = rest + (scaled & one);
-        const std::uint32_t q12 = q_norm & 0xFFF;
-        A = q12 ^ ((q12 ^ h_norm) & one32);
-        const std::uint32_t q_doublings = q_norm >> 12;
-        spare -= static_cast<int>(q_doublings ^ ((q_doublings ^ h_doublings) & one32));
+        const auto one32 = static_cast<std::uint32_t>(one);
+        A = (h_tables.norm[h] & one32) | (q_tables.norm[i] & ~one32);
+        spare -=
+            static_cast<int>((h_tables.doublings[h] & one32) | (q_tables.doublings[i] & ~one32));
         if (spare < 8) {
             refill();
         }
@@ -126,88 +164,76 @@ struct Coder {
 
 // What one channel uses over a run of bytes.
 struct ChannelRun {
-    const std::uint64_t* lut = nullptr;  // the filter's groups
+    const Lanes* lut = nullptr;  // the filter's groups
     unsigned groups = 0;
-    const std::int32_t* cur = nullptr;   // the filter's current-byte sums
-    const std::uint8_t* prob = nullptr;  // by |prediction| >> 3, 0 .. 4096
+    const std::uint16_t* cur = nullptr;  // the filter's current-byte sums
+    const std::uint8_t* prob = nullptr;  // p - 1 by |prediction| >> 3
     std::uint8_t* history = nullptr;
     std::uint32_t half_until = 0;  // bits with probability 128 (generic path)
 };
 
-// Decodes bytes b0 .. b1 - 1 of every channel. kN = 0: any channel count,
-// half probability and a stuck coder handled (the start of a frame, and
-// frames no encoder makes); else the fast path for kN channels. Works on
-// local copies, which the byte stores cannot alias, so the coder's state
-// stays in registers. Stops early once the coder has read further past the
-// code's end than any valid frame does.
-template <unsigned kN>
-void decode_bytes(Coder& coder_state, const ChannelRun* channel_runs, unsigned channels, bool stuck,
-                  std::size_t b0, std::size_t b1, std::uint8_t* sound) {
-    constexpr bool generic = kN == 0;
-    const unsigned n_channels = generic ? channels : kN;
-    Coder coder = coder_state;
-    std::array<ChannelRun, generic ? max_channels : kN> runs;
-    std::copy_n(channel_runs, n_channels, runs.begin());
-    const std::uint64_t read_limit = 8 * static_cast<std::uint64_t>(coder.size) + 176;
-    for (std::size_t b = b0; b < b1; ++b) {
-        if (8 * static_cast<std::uint64_t>(coder.next) - static_cast<std::uint64_t>(coder.spare) >
-            read_limit) {
-            break;
-        }
-        std::array<std::uint64_t, max_channels> word0{};
-        std::array<std::uint64_t, max_channels> word1{};
-        std::array<std::uint32_t, max_channels> acc{};
-        for (unsigned c = 0; c < n_channels; ++c) {
-            const ChannelRun& run = runs[c];
-            const std::uint8_t* h = run.history + history_bytes + b - 1;  // h[-g]: group g
-            const std::uint64_t* t = run.lut;
-            std::uint64_t s0 = 0;
-            std::uint64_t s1 = 0;
-            for (unsigned g = 0; g < run.groups; ++g, t += 512) {
-                const std::uint64_t* e = t + 2 * static_cast<std::size_t>(*(h - g));
-                s0 += e[0];
-                s1 += e[1];
-            }
-            word0[c] = s0;
-            word1[c] = s1;
-            acc[c] = 1;
-        }
-#if defined(__GNUC__)
-#pragma GCC unroll 8
-#endif
+// The scratch of one frame: its header and the tables built from it.
+struct FrameTables {
+    FrameHeader header;
+    // Per filter: groups_max groups of 256 entries.
+    std::vector<Lanes> lut;
+    std::array<std::array<std::uint16_t, 256>, max_numbers> cur{};
+    std::array<unsigned, max_numbers> groups{};
+    // Per table: p - 1 for every |prediction| >> 3.
+    std::array<std::array<std::uint8_t, magnitudes>, max_numbers> prob{};
+    // Per channel: history_bytes of start history, then the frame's bytes.
+    std::vector<std::uint8_t> history;
+
+    void build_filter(unsigned f);
+    void build_table(unsigned t);
+};
+
+void FrameTables::build_filter(unsigned f) {
+    std::array<std::int32_t, max_order + 8> coef{};
+    std::copy(header.coef[f].begin(), header.coef[f].end(), coef.begin());
+    const unsigned n_groups = (header.order[f] + 7) / 8;
+    groups[f] = n_groups;
+    Lanes* lut_f = &lut[static_cast<std::size_t>(f) * groups_max * 256];
+    for (unsigned g = 0; g < n_groups; ++g) {
+        // Lane i of entry v: group_bias + the sum over l of coef[8g + l + i]
+        // x (2 bit_l(v) - 1), built from the entry without v's lowest bit
+        // by adding 2 x coef + 4096 and taking 4096 away (no lane below 0).
+        std::array<Lanes, 8> step{};
+        Lanes* e = lut_f + static_cast<std::size_t>(g) * 256;
+        e[0] = {};
         for (unsigned i = 0; i < 8; ++i) {
-            for (unsigned c = 0; c < n_channels; ++c) {
-                const ChannelRun& run = runs[c];
-                const std::uint64_t word = i < 4 ? word0[c] : word1[c];
-                const auto lane = static_cast<std::uint32_t>(word >> lane_shift(i)) & 0xFFFF;
-                const auto x =
-                    static_cast<std::int16_t>(lane + static_cast<std::uint32_t>(run.cur[acc[c]]));
-                const std::uint32_t negative = x < 0 ? 1 : 0;
-                const auto magnitude = static_cast<std::uint32_t>(x < 0 ? -x : x);
-                std::uint32_t p = run.prob[magnitude >> 3];
-                if constexpr (generic) {
-                    if (8 * b + i < run.half_until) {
-                        p = 128;
-                    }
-                }
-                const std::uint32_t r = coder.decode<generic>(p, stuck);
-                acc[c] = acc[c] << 1 | (negative ^ r);
+            std::int32_t lane = group_bias;
+            for (unsigned l = 0; l < 8; ++l) {
+                const std::int32_t c = coef[8 * g + l + i];
+                lane -= c;
+                step[l][i / 4] |= static_cast<std::uint64_t>(2 * c + 4096) << lane_shift(i);
             }
+            e[0][i / 4] |= static_cast<std::uint64_t>(lane) << lane_shift(i);
         }
-        for (unsigned c = 0; c < n_channels; ++c) {
-            const auto byte = static_cast<std::uint8_t>(acc[c]);
-            runs[c].history[history_bytes + b] = byte;
-            sound[b * n_channels + c] = byte;
+        for (unsigned v = 1; v < 256; ++v) {
+            const Lanes& s = step[static_cast<unsigned>(std::countr_zero(v))];
+            const Lanes& from = e[v & (v - 1)];
+            e[v] = {from[0] + s[0] - 4096 * lane_ones, from[1] + s[1] - 4096 * lane_ones};
         }
     }
-    coder_state = coder;
+    // The bits of the current byte, newest lowest, under a leading 1.
+    auto& cur_f = cur[f];
+    cur_f[1] = static_cast<std::uint16_t>(0 - n_groups * group_bias);
+    for (unsigned acc = 2; acc < 256; ++acc) {
+        const unsigned i = static_cast<unsigned>(std::bit_width(acc)) - 1;
+        const unsigned oldest = (acc >> (i - 1)) & 1;
+        const unsigned from = (1u << (i - 1)) | (acc & ((1u << (i - 1)) - 1));
+        cur_f[acc] =
+            static_cast<std::uint16_t>(cur_f[from] + (oldest != 0 ? coef[i - 1] : -coef[i - 1]));
+    }
 }
 
-using DecodeBytes = void (*)(Coder&, const ChannelRun*, unsigned, bool, std::size_t, std::size_t,
-                             std::uint8_t*);
-constexpr std::array<DecodeBytes, max_channels + 1> decode_bytes_for = {
-    decode_bytes<0>, decode_bytes<1>, decode_bytes<2>, decode_bytes<3>,
-    decode_bytes<4>, decode_bytes<5>, decode_bytes<6>};
+void FrameTables::build_table(unsigned t) {
+    const unsigned length = header.length[t];
+    for (unsigned k = 0; k < magnitudes; ++k) {
+        prob[t][k] = static_cast<std::uint8_t>(header.entry[t][std::min(k, length - 1)] - 1);
+    }
+}
 
 std::uint32_t reverse7(std::int32_t v) {
     std::uint32_t r = 0;
@@ -215,6 +241,279 @@ std::uint32_t reverse7(std::int32_t v) {
         r |= ((static_cast<std::uint32_t>(v) >> i) & 1) << (6 - i);
     }
     return r;
+}
+
+// One compressed frame on its way through the decoder.
+class Decoding {
+  public:
+    Decoding(FrameTables& tables, unsigned channels, std::uint32_t L)
+        : t_(tables), channels_(channels), L_(L) {}
+
+    unsigned channels() const { return channels_; }
+    Coder& coder() { return coder_; }
+    bool stuck() const { return stuck_; }
+    std::uint8_t* sound() const { return sound_; }
+    const std::array<ChannelRun, max_channels>& runs() const { return runs_; }
+    std::uint32_t generic_until() const { return generic_until_; }
+    std::uint32_t done() const { return done_; }
+
+    // Reads the header, builds the tables, starts the coder and decodes
+    // the leading bit; false when the frame is damaged already.
+    bool start(std::span<const std::uint8_t> frame, std::uint8_t* sound);
+    // Points the runs at the filters and tables of byte b (at or after the
+    // previous b) and gives the end of the bytes that keep them and the
+    // same path (generic or not).
+    std::uint32_t enter(std::uint32_t b);
+    // Decodes alone up to byte `to`.
+    void run(std::uint32_t to);
+    void advance(std::uint32_t b, bool over_limit) { done_ = over_limit ? L_ : b; }
+    // Stops early once the coder has read further past the code's end than
+    // a valid frame can.
+    std::uint64_t read_limit() const { return 8 * static_cast<std::uint64_t>(coder_.size) + 176; }
+    FrameStatus finish() const;
+
+  private:
+    FrameTables& t_;
+    unsigned channels_;
+    std::uint32_t L_;
+    Coder coder_;
+    bool stuck_ = false;
+    std::uint8_t* sound_ = nullptr;
+    std::uint64_t start_ = 0;  // the first coded bit
+    std::array<ChannelRun, max_channels> runs_{};
+    std::array<unsigned, max_channels> filter_segment_{};
+    std::array<unsigned, max_channels> table_segment_{};
+    std::uint32_t generic_until_ = 0;
+    std::uint32_t done_ = 0;
+};
+
+bool Decoding::start(std::span<const std::uint8_t> frame, std::uint8_t* sound) {
+    FrameHeader& header = t_.header;
+    if (frame.size() > max_frame_bytes(channels_, L_) ||
+        !detail::read_frame_header(frame, channels_, L_, header)) {
+        return false;
+    }
+    start_ = header.coded_start;
+    const std::uint64_t frame_bits = static_cast<std::uint64_t>(frame.size()) * 8;
+    if (start_ < frame_bits &&
+        ((frame[static_cast<std::size_t>(start_ >> 3)] >> (7 - (start_ & 7))) & 1) != 0) {
+        return false;
+    }
+    for (unsigned f = 0; f < header.filters; ++f) {
+        t_.build_filter(f);
+    }
+    for (unsigned t = 0; t < header.tables; ++t) {
+        t_.build_table(t);
+    }
+    sound_ = sound;
+
+    // C = code bits 1 to 12 (code bit 0 is at start_).
+    coder_.data = frame.data();
+    coder_.size = frame.size();
+    const std::uint64_t first = start_ + 1;
+    coder_.next = static_cast<std::size_t>(first >> 3);
+    coder_.value = coder_.next < coder_.size ? frame[coder_.next] & (0xFFu >> (first & 7)) : 0;
+    coder_.spare = static_cast<int>(8 - (first & 7)) - 12;
+    ++coder_.next;
+    while (coder_.spare < 8) {
+        coder_.value = coder_.value << 8 | (coder_.next < coder_.size ? frame[coder_.next] : 0u);
+        coder_.spare += 8;
+        ++coder_.next;
+    }
+    stuck_ = (coder_.value >> coder_.spare) == 4095;
+    coder_.decode<true>(reverse7(header.coef[0][0]), stuck_);
+
+    bool half = false;
+    for (unsigned c = 0; c < channels_; ++c) {
+        std::uint8_t* history = &t_.history[c * (history_bytes + L_)];
+        std::fill_n(history, history_bytes, start_history);
+        runs_[c].history = history;
+        if (header.half_probability[c]) {
+            half = true;
+            runs_[c].half_until = header.order[header.filter_segments.number[c][0]];
+        }
+    }
+    // The generic path covers the bits with probability 128 (all within
+    // the first 128) or, for a stuck coder, the whole frame.
+    generic_until_ = stuck_ ? L_ : half ? history_bytes : 0;
+    return true;
+}
+
+std::uint32_t Decoding::enter(std::uint32_t b) {
+    const auto& fs = t_.header.filter_segments;
+    const auto& ts = t_.header.table_segments;
+    std::uint32_t end = b < generic_until_ ? generic_until_ : L_;
+    for (unsigned c = 0; c < channels_; ++c) {
+        unsigned& f_seg = filter_segment_[c];
+        unsigned& t_seg = table_segment_[c];
+        while (fs.start[c][f_seg + 1] <= b) {
+            ++f_seg;
+        }
+        while (ts.start[c][t_seg + 1] <= b) {
+            ++t_seg;
+        }
+        end = std::min({end, fs.start[c][f_seg + 1], ts.start[c][t_seg + 1]});
+        const unsigned f = fs.number[c][f_seg];
+        const unsigned t = ts.number[c][t_seg];
+        runs_[c].lut = &t_.lut[static_cast<std::size_t>(f) * groups_max * 256];
+        runs_[c].groups = t_.groups[f];
+        runs_[c].cur = t_.cur[f].data();
+        runs_[c].prob = t_.prob[t].data();
+    }
+    return end;
+}
+
+FrameStatus Decoding::finish() const {
+    // pos, the index of the next code bit, against the D code bits.
+    const auto pos = static_cast<std::int64_t>(coder_.read()) - static_cast<std::int64_t>(start_);
+    const auto D = static_cast<std::int64_t>(8 * static_cast<std::uint64_t>(coder_.size) - start_);
+    return pos >= D - 7 && pos <= D + 176 ? FrameStatus::ok : FrameStatus::damaged;
+}
+
+// One frame's decoding over a run of bytes, in locals (which the stores of
+// decoded bytes cannot alias, so the coder stays in registers). kN = 0:
+// any channel count, half probability and a stuck coder (the start of a
+// frame, and frames no encoder makes); else the fast path for kN channels.
+template <unsigned kN>
+class ByteKernel {
+  public:
+    static constexpr bool generic = kN == 0;
+
+    explicit ByteKernel(Decoding& d)
+        : coder_(d.coder()),
+          channels_(generic ? d.channels() : kN),
+          stuck_(d.stuck()),
+          sound_(d.sound()),
+          read_limit_(d.read_limit()) {
+        std::copy_n(d.runs().begin(), channels_, runs_.begin());
+    }
+
+    unsigned channels() const { return generic ? channels_ : kN; }
+    const Coder& coder() const { return coder_; }
+    bool over_limit() const { return coder_.read() > read_limit_; }
+
+    DSD_DST_INLINE void begin(std::size_t b) {
+        for (unsigned c = 0; c < channels(); ++c) {
+            const ChannelRun& run = runs_[c];
+            const std::uint8_t* h = run.history + history_bytes + b - 1;  // h[-g]: group g
+            const Lanes* t = run.lut;
+            Lanes sum{};
+            for (unsigned g = 0; g < run.groups; ++g, t += 256) {
+                const Lanes& e = t[*(h - g)];
+                sum[0] += e[0];
+                sum[1] += e[1];
+            }
+            lanes_[c] = sum;
+            acc_[c] = 1;
+        }
+    }
+
+    DSD_DST_INLINE void bit(std::size_t b, unsigned i, unsigned c) {
+        const ChannelRun& run = runs_[c];
+        const auto lane = static_cast<std::uint32_t>(lanes_[c][i / 4] >> lane_shift(i));
+        const std::int32_t x = static_cast<std::int16_t>(lane + run.cur[acc_[c]]);
+        const auto negative = static_cast<std::uint32_t>(x) >> 31;
+        const auto magnitude = static_cast<std::uint32_t>(x < 0 ? -x : x);
+        std::uint32_t pm = run.prob[magnitude >> 3];
+        if constexpr (generic) {
+            if (8 * b + i < run.half_until) {
+                pm = 127;
+            }
+        }
+        const std::uint32_t r = coder_.decode<generic>(pm, stuck_);
+        acc_[c] = acc_[c] << 1 | (negative ^ r);
+    }
+
+    DSD_DST_INLINE void end(std::size_t b) {
+        for (unsigned c = 0; c < channels(); ++c) {
+            const auto byte = static_cast<std::uint8_t>(acc_[c]);
+            runs_[c].history[history_bytes + b] = byte;
+            sound_[b * channels() + c] = byte;
+        }
+    }
+
+  private:
+    static constexpr std::size_t room = generic ? max_channels : kN;
+    Coder coder_;
+    unsigned channels_;
+    bool stuck_;
+    std::uint8_t* sound_;
+    std::uint64_t read_limit_;
+    std::array<ChannelRun, room> runs_;
+    std::array<Lanes, room> lanes_;
+    std::array<std::uint32_t, room> acc_;
+};
+
+// Decodes bytes b0 .. b1 - 1 of one frame.
+template <unsigned kN>
+void decode_run(Decoding& d, std::uint32_t b0, std::uint32_t b1) {
+    ByteKernel<kN> k(d);
+    std::uint32_t b = b0;
+    for (; b < b1 && !k.over_limit(); ++b) {
+        k.begin(b);
+#if defined(__GNUC__)
+#pragma GCC unroll 8
+#endif
+        for (unsigned i = 0; i < 8; ++i) {
+            for (unsigned c = 0; c < k.channels(); ++c) {
+                k.bit(b, i, c);
+            }
+        }
+        k.end(b);
+    }
+    d.coder() = k.coder();
+    d.advance(b, b < b1);
+}
+
+// Decodes bytes b0 .. b1 - 1 of two frames together (fast path only);
+// false when it stopped early, one of them having read too far.
+template <unsigned kN>
+bool decode_run_pair(Decoding& d, Decoding& e, std::uint32_t b0, std::uint32_t b1) {
+    ByteKernel<kN> k(d);
+    ByteKernel<kN> l(e);
+    std::uint32_t b = b0;
+    for (; b < b1 && !k.over_limit() && !l.over_limit(); ++b) {
+        k.begin(b);
+        l.begin(b);
+#if defined(__GNUC__)
+#pragma GCC unroll 8
+#endif
+        for (unsigned i = 0; i < 8; ++i) {
+            for (unsigned c = 0; c < kN; ++c) {
+                k.bit(b, i, c);
+                l.bit(b, i, c);
+            }
+        }
+        k.end(b);
+        l.end(b);
+    }
+    d.coder() = k.coder();
+    e.coder() = l.coder();
+    d.advance(b, false);
+    e.advance(b, false);
+    return b == b1;
+}
+
+using DecodeRun = void (*)(Decoding&, std::uint32_t, std::uint32_t);
+constexpr std::array<DecodeRun, max_channels + 1> decode_run_for = {
+    decode_run<0>, decode_run<1>, decode_run<2>, decode_run<3>,
+    decode_run<4>, decode_run<5>, decode_run<6>};
+
+using DecodeRunPair = bool (*)(Decoding&, Decoding&, std::uint32_t, std::uint32_t);
+constexpr std::array<DecodeRunPair, max_channels + 1> decode_run_pair_for = {nullptr,
+                                                                             decode_run_pair<1>,
+                                                                             decode_run_pair<2>,
+                                                                             decode_run_pair<3>,
+                                                                             decode_run_pair<4>,
+                                                                             decode_run_pair<5>,
+                                                                             decode_run_pair<6>};
+
+void Decoding::run(std::uint32_t to) {
+    while (done_ < to) {
+        const std::uint32_t b = done_;
+        const std::uint32_t end = std::min(enter(b), to);
+        decode_run_for[b < generic_until_ ? 0 : channels_](*this, b, end);
+    }
 }
 
 }  // namespace
@@ -230,171 +529,32 @@ std::size_t max_frame_bytes(unsigned channels, std::size_t bytes_per_channel) {
 struct FrameDecoder::State {
     unsigned channels = 0;
     std::uint32_t L = 0;
-    FrameHeader header;
-    // Per filter: groups_max groups of 256 entries of two lane words.
-    std::vector<std::uint64_t> lut;
-    std::array<std::array<std::int32_t, 256>, max_numbers> cur{};
-    std::array<unsigned, max_numbers> groups{};
-    // Per table: the probability for every |prediction| >> 3.
-    std::array<std::array<std::uint8_t, 4097>, max_numbers> prob{};
-    // Per channel: history_bytes of start history, then the frame's bytes.
-    std::vector<std::uint8_t> history;
+    std::array<FrameTables, 2> tables;
 
     bool valid() const { return channels != 0; }
-    std::uint8_t* channel_history(unsigned c) { return &history[c * (history_bytes + L)]; }
+    std::size_t sound_bytes() const { return static_cast<std::size_t>(channels) * L; }
 
-    void build_filter(unsigned f);
-    void build_tables();
-    FrameStatus decode_compressed(std::span<const std::uint8_t> frame,
-                                  std::span<std::uint8_t> sound);
+    // Decodes a frame that is stored, damaged before its coded data, or
+    // empty; false (nothing done) when it is a compressed frame to decode.
+    bool decode_at_once(std::span<const std::uint8_t> frame, std::span<std::uint8_t> sound,
+                        FrameStatus& status) const;
 };
 
-void FrameDecoder::State::build_filter(unsigned f) {
-    std::array<std::int32_t, max_order + 8> coef{};
-    std::copy(header.coef[f].begin(), header.coef[f].end(), coef.begin());
-    const unsigned n_groups = (header.order[f] + 7) / 8;
-    groups[f] = n_groups;
-    std::uint64_t* lut_f = &lut[static_cast<std::size_t>(f) * groups_max * 512];
-    for (unsigned g = 0; g < n_groups; ++g) {
-        // Lane i of entry v: group_bias + sum over l of coef[8g + l + i] x
-        // (2 bit_l(v) - 1), built from the entry without v's lowest bit.
-        std::array<std::array<std::uint64_t, 2>, 8> step{};
-        std::array<std::uint64_t, 2> zero{};
-        for (unsigned i = 0; i < 8; ++i) {
-            std::int32_t lane = group_bias;
-            for (unsigned l = 0; l < 8; ++l) {
-                const std::int32_t c = coef[8 * g + l + i];
-                lane -= c;
-                step[l][i / 4] |= static_cast<std::uint64_t>(2 * c + 4096) << lane_shift(i);
-            }
-            zero[i / 4] |= static_cast<std::uint64_t>(lane) << lane_shift(i);
-        }
-        std::uint64_t* e = lut_f + static_cast<std::size_t>(g) * 512;
-        e[0] = zero[0];
-        e[1] = zero[1];
-        for (unsigned v = 1; v < 256; ++v) {
-            const auto& s = step[static_cast<unsigned>(std::countr_zero(v))];
-            const unsigned from = v & (v - 1);
-            e[2 * v] = e[2 * from] + s[0] - 4096 * lane_ones;
-            e[2 * v + 1] = e[2 * from + 1] + s[1] - 4096 * lane_ones;
-        }
+bool FrameDecoder::State::decode_at_once(std::span<const std::uint8_t> frame,
+                                         std::span<std::uint8_t> sound, FrameStatus& status) const {
+    status = FrameStatus::damaged;
+    if (!valid() || sound.size() != sound_bytes() || frame.empty()) {
+        return true;
     }
-    // The bits of the current byte, newest lowest, under a leading 1.
-    auto& cur_f = cur[f];
-    cur_f[1] = -static_cast<std::int32_t>(n_groups * group_bias);
-    for (unsigned acc = 2; acc < 256; ++acc) {
-        const unsigned i = static_cast<unsigned>(std::bit_width(acc)) - 1;
-        const unsigned oldest = (acc >> (i - 1)) & 1;
-        const unsigned from = (1u << (i - 1)) | (acc & ((1u << (i - 1)) - 1));
-        cur_f[acc] = cur_f[from] + (oldest != 0 ? coef[i - 1] : -coef[i - 1]);
+    if ((frame[0] & 0x80) != 0) {
+        return false;
     }
-}
-
-void FrameDecoder::State::build_tables() {
-    for (unsigned t = 0; t < header.tables; ++t) {
-        const unsigned length = header.length[t];
-        std::copy_n(header.entry[t].begin(), length, prob[t].begin());
-        std::fill(prob[t].begin() + length, prob[t].end(), header.entry[t][length - 1]);
+    // Stored: the second bit is free, the next six are 0.
+    if ((frame[0] & 0x3F) == 0 && frame.size() - 1 >= sound_bytes()) {
+        std::copy_n(frame.begin() + 1, sound_bytes(), sound.begin());
+        status = FrameStatus::ok;
     }
-}
-
-FrameStatus FrameDecoder::State::decode_compressed(std::span<const std::uint8_t> frame,
-                                                   std::span<std::uint8_t> sound) {
-    if (frame.size() > max_frame_bytes(channels, L) ||
-        !detail::read_frame_header(frame, channels, L, header)) {
-        return FrameStatus::damaged;
-    }
-    const std::uint64_t start = header.coded_start;
-    const std::uint64_t frame_bits = static_cast<std::uint64_t>(frame.size()) * 8;
-    if (start < frame_bits &&
-        ((frame[static_cast<std::size_t>(start >> 3)] >> (7 - (start & 7))) & 1) != 0) {
-        return FrameStatus::damaged;
-    }
-    for (unsigned f = 0; f < header.filters; ++f) {
-        build_filter(f);
-    }
-    build_tables();
-    for (unsigned c = 0; c < channels; ++c) {
-        std::fill_n(channel_history(c), history_bytes, start_history);
-    }
-
-    // The coder starts with C = code bits 1 to 12 (code bit 0 is at `start`).
-    Coder coder;
-    coder.data = frame.data();
-    coder.size = frame.size();
-    const std::uint64_t first = start + 1;
-    coder.next = static_cast<std::size_t>(first >> 3);
-    coder.value = coder.next < coder.size ? frame[coder.next] & (0xFFu >> (first & 7)) : 0;
-    coder.spare = static_cast<int>(8 - (first & 7)) - 12;
-    ++coder.next;
-    while (coder.spare < 8) {
-        coder.value = coder.value << 8 | (coder.next < coder.size ? frame[coder.next] : 0u);
-        coder.spare += 8;
-        ++coder.next;
-    }
-    const bool stuck = (coder.value >> coder.spare) == 4095;
-
-    coder.decode<true>(reverse7(header.coef[0][0]) + 1, stuck);
-
-    // Runs of bytes over which no channel changes filter or table.
-    std::array<std::uint32_t, 2 * max_channels*(detail::segment_room + 1) + 2> cuts{};
-    std::size_t n_cuts = 0;
-    bool half = false;
-    std::array<ChannelRun, max_channels> runs{};
-    for (unsigned c = 0; c < channels; ++c) {
-        const auto& fs = header.filter_segments;
-        const auto& ts = header.table_segments;
-        for (unsigned s = 0; s < fs.count[c]; ++s) {
-            cuts[n_cuts++] = fs.start[c][s];
-        }
-        for (unsigned s = 0; s < ts.count[c]; ++s) {
-            cuts[n_cuts++] = ts.start[c][s];
-        }
-        runs[c].history = channel_history(c);
-        if (header.half_probability[c]) {
-            half = true;
-            runs[c].half_until = header.order[fs.number[c][0]];
-        }
-    }
-    // The generic path covers the bits with probability 128 (all within
-    // the first 128) or, for a stuck coder, the whole frame.
-    const std::uint32_t generic_until = stuck ? L : half ? history_bytes : 0;
-    cuts[n_cuts++] = generic_until;
-    cuts[n_cuts++] = L;
-    std::sort(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n_cuts));
-    const auto cuts_end =
-        std::unique(cuts.begin(), cuts.begin() + static_cast<std::ptrdiff_t>(n_cuts));
-
-    std::array<unsigned, max_channels> filter_seg{};
-    std::array<unsigned, max_channels> table_seg{};
-    for (auto cut = cuts.begin(); cut + 1 < cuts_end; ++cut) {
-        const std::uint32_t b0 = cut[0];
-        const std::uint32_t b1 = cut[1];
-        for (unsigned c = 0; c < channels; ++c) {
-            const auto& fs = header.filter_segments;
-            const auto& ts = header.table_segments;
-            while (fs.start[c][filter_seg[c] + 1] <= b0) {
-                ++filter_seg[c];
-            }
-            while (ts.start[c][table_seg[c] + 1] <= b0) {
-                ++table_seg[c];
-            }
-            const unsigned f = fs.number[c][filter_seg[c]];
-            const unsigned t = ts.number[c][table_seg[c]];
-            runs[c].lut = &lut[static_cast<std::size_t>(f) * groups_max * 512];
-            runs[c].groups = groups[f];
-            runs[c].cur = cur[f].data();
-            runs[c].prob = prob[t].data();
-        }
-        decode_bytes_for[b0 < generic_until ? 0 : channels](coder, runs.data(), channels, stuck, b0,
-                                                            b1, sound.data());
-    }
-
-    // pos, the index of the next code bit, against the D code bits.
-    const auto pos = static_cast<std::int64_t>(8 * static_cast<std::uint64_t>(coder.next)) -
-                     coder.spare - static_cast<std::int64_t>(start);
-    const auto D = static_cast<std::int64_t>(frame_bits - start);
-    return pos >= D - 7 && pos <= D + 176 ? FrameStatus::ok : FrameStatus::damaged;
+    return true;
 }
 
 FrameDecoder::FrameDecoder(unsigned channels, std::size_t bytes_per_channel)
@@ -406,8 +566,10 @@ FrameDecoder::FrameDecoder(unsigned channels, std::size_t bytes_per_channel)
     }
     s.channels = channels;
     s.L = static_cast<std::uint32_t>(bytes_per_channel);
-    s.lut.resize(static_cast<std::size_t>(2 * channels) * groups_max * 512);
-    s.history.resize(channels * (history_bytes + bytes_per_channel));
+    for (FrameTables& t : s.tables) {
+        t.lut.resize(static_cast<std::size_t>(2 * channels) * groups_max * 256);
+        t.history.resize(channels * (history_bytes + bytes_per_channel));
+    }
 }
 
 FrameDecoder::~FrameDecoder() = default;
@@ -415,19 +577,58 @@ FrameDecoder::~FrameDecoder() = default;
 FrameStatus FrameDecoder::decode(std::span<const std::uint8_t> frame,
                                  std::span<std::uint8_t> sound) {
     State& s = *state_;
-    const std::size_t sound_bytes = static_cast<std::size_t>(s.channels) * s.L;
-    if (!s.valid() || sound.size() != sound_bytes || frame.empty()) {
+    FrameStatus status = FrameStatus::damaged;
+    if (s.decode_at_once(frame, sound, status)) {
+        return status;
+    }
+    Decoding d(s.tables[0], s.channels, s.L);
+    if (!d.start(frame, sound.data())) {
         return FrameStatus::damaged;
     }
-    if ((frame[0] & 0x80) != 0) {
-        return s.decode_compressed(frame, sound);
+    d.run(s.L);
+    return d.finish();
+}
+
+std::array<FrameStatus, 2> FrameDecoder::decode(std::span<const std::uint8_t> first,
+                                                std::span<std::uint8_t> first_sound,
+                                                std::span<const std::uint8_t> second,
+                                                std::span<std::uint8_t> second_sound) {
+    State& s = *state_;
+    std::array<FrameStatus, 2> status{};
+    const bool first_done = s.decode_at_once(first, first_sound, status[0]);
+    const bool second_done = s.decode_at_once(second, second_sound, status[1]);
+    if (first_done || second_done) {
+        if (!first_done) {
+            status[0] = decode(first, first_sound);
+        }
+        if (!second_done) {
+            status[1] = decode(second, second_sound);
+        }
+        return status;
     }
-    // Stored: the second bit is free, the next six are 0.
-    if ((frame[0] & 0x3F) != 0 || frame.size() - 1 < sound_bytes) {
-        return FrameStatus::damaged;
+    Decoding d(s.tables[0], s.channels, s.L);
+    Decoding e(s.tables[1], s.channels, s.L);
+    const bool d_started = d.start(first, first_sound.data());
+    const bool e_started = e.start(second, second_sound.data());
+    if (d_started && e_started) {
+        // Each alone through its generic start, then both together.
+        const std::uint32_t together = std::max(d.generic_until(), e.generic_until());
+        d.run(together);
+        e.run(together);
+        for (bool together_on = true; together_on && d.done() < s.L;) {
+            const std::uint32_t b = d.done();
+            const std::uint32_t end = std::min(d.enter(b), e.enter(b));
+            together_on = decode_run_pair_for[s.channels](d, e, b, end);
+        }
     }
-    std::copy_n(frame.begin() + 1, sound_bytes, sound.begin());
-    return FrameStatus::ok;
+    if (d_started) {
+        d.run(s.L);
+    }
+    if (e_started) {
+        e.run(s.L);
+    }
+    return {d_started ? d.finish() : FrameStatus::damaged,
+            e_started ? e.finish() : FrameStatus::damaged};
 }
 
 }  // namespace dsd::dst

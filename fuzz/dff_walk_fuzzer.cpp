@@ -1,9 +1,13 @@
 // Fuzzes the DFF chunk walk and the rate rewrite built on it: whatever the
 // input, the walk ends, a rate field it finds is a real "FS  " value inside
 // a "FRM8"/"DSD " file, and the rewrite changes those four bytes or nothing.
+// The walks inside a "DST " and a "DIIN" chunk end too, the frames read are
+// the frames counted, none longer than asked, and texts stay in bounds.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "dsdiff.hpp"
 #include "rewrite.hpp"
@@ -36,6 +40,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(std::memcmp(data + field.offset - 12, "FS  ", 4) == 0);
         require(be(data + field.offset - 8, 8) == 4);
         require(field.rate == be(data + field.offset, 4));
+    }
+
+    const auto source = dsd::memory_source(std::span<const std::uint8_t>(data, size));
+    const dsd::DffWalk walk = dsd::walk_dff(source);
+    if (walk.sound && walk.sound_is_dst) {
+        const dsd::DffDstWalk dst = dsd::walk_dff_dst(source, *walk.sound);
+        require(dst.error != dsd::DffWalkError::unreadable);
+        if (dst.error == dsd::DffWalkError::none) {
+            constexpr std::uint64_t max_frame = 64;
+            dsd::DffDstFrameReader reader(source, *walk.sound);
+            std::vector<std::uint8_t> frame;
+            std::uint64_t frames = 0;
+            while (reader.next(frame, max_frame) == dsd::DffDstFrameReader::Next::frame) {
+                require(frame.size() <= max_frame);
+                ++frames;
+            }
+            require(frames == dst.frames);
+        }
+    }
+    if (walk.diin) {
+        const dsd::DffDiin diin = dsd::read_dff_diin(source, *walk.diin);
+        require(diin.error != dsd::DffWalkError::unreadable);
+        for (const auto& text : {diin.artist, diin.title}) {
+            require(!text || text->size() <= std::min<std::uint64_t>(dsd::dff_max_text_length,
+                                                                     walk.diin->size));
+        }
     }
 
     // The same walk on the input as a file, then the rewrite.

@@ -65,6 +65,27 @@ Seeds dff_seeds() {
                           dst_frames})},
         {"other_prop_first", dff_form({dff_prop({dff_chunk("ABCD", pattern_bytes(3))}, "ANY "),
                                        dff_prop({dff_fs(11289600)}), dff_chunk("DSD ", sound)})},
+        // Frames and titles: the walks inside "DST " and "DIIN".
+        {"dst_frames_titles",
+         dff_form({dff_fver(),
+                   dff_prop({dff_fs(2822400), dff_chnl_stereo(), dff_cmpr("DST ", "DST Encoded")}),
+                   dff_chunk("DIIN",
+                             [] {
+                                 Bytes body = dff_chunk("DIAR", {0, 0, 0, 3, 'A', 'r', 't'});
+                                 const Bytes title = dff_chunk("DITI", {0, 0, 0, 2, 'T', 'i'});
+                                 body.insert(body.end(), title.begin(), title.end());
+                                 return body;
+                             }()),
+                   dff_chunk("DST ",
+                             [] {
+                                 Bytes body = dff_chunk("FRTE", {0, 0, 0, 2, 0, 75});
+                                 for (const Bytes& chunk : {dff_chunk("DSTF", pattern_bytes(9)),
+                                                            dff_chunk("DSTC", {1, 2, 3, 4}),
+                                                            dff_chunk("DSTF", pattern_bytes(4))}) {
+                                     body.insert(body.end(), chunk.begin(), chunk.end());
+                                 }
+                                 return body;
+                             }())})},
     };
 }
 

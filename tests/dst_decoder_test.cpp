@@ -452,6 +452,54 @@ TEST(DstDamage, CodedDataEndsWithinItsLimits) {
     EXPECT_FALSE(decode(real, 2, L64));
 }
 
+// Two frames decoded together give what each gives alone, whatever each
+// is: stored, damaged early or late, with half probability (whose start is
+// decoded apart), with a coder that starts at C = 4095, or of any shape.
+TEST(DstPair, SameAsOneByOne) {
+    constexpr unsigned channels = 2;
+    std::vector<Bytes> frames;
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SpecMaker maker(seed * 17);
+        FrameSpec spec = maker.make(channels, L8);
+        spec.half_probability.assign(channels, seed % 2 == 0);
+        const Bytes sound = seed % 3 == 0 ? tones(channels, L8) : Bytes(channels * L8, 0x69);
+        frames.push_back(compressed_frame(spec, sound));
+        if (seed == 3) {
+            const std::size_t code = header_bits(spec) + 1;
+            Bytes stuck = frames.back();
+            for (std::size_t bit = code; bit < code + 12; ++bit) {
+                stuck[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+            }
+            frames.push_back(stuck);
+        }
+    }
+    frames.push_back(stored_frame(tones(channels, L8)));
+    frames.push_back(Bytes(frames[0].begin(), frames[0].begin() + 3));  // cut in its header
+    Bytes longer = frames[1];
+    longer.resize(longer.size() + 3, 0);  // unused coded data
+    frames.push_back(longer);
+
+    FrameDecoder decoder(channels, L8);
+    std::vector<std::pair<FrameStatus, Bytes>> alone;
+    for (const Bytes& f : frames) {
+        Bytes sound(channels * L8);
+        const FrameStatus status = decoder.decode(f, sound);
+        alone.emplace_back(status, status == FrameStatus::ok ? sound : Bytes());
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (std::size_t j = 0; j < frames.size(); ++j) {
+            Bytes first(channels * L8);
+            Bytes second(channels * L8);
+            const auto status = decoder.decode(frames[i], first, frames[j], second);
+            EXPECT_EQ(status[0], alone[i].first) << i << " with " << j;
+            EXPECT_EQ(status[1], alone[j].first) << j << " after " << i;
+            EXPECT_TRUE(status[0] != FrameStatus::ok || first == alone[i].second) << i << ", " << j;
+            EXPECT_TRUE(status[1] != FrameStatus::ok || second == alone[j].second)
+                << i << ", " << j;
+        }
+    }
+}
+
 // The frames of a stream, with frame `bad` (if any) damaged.
 struct VectorSource : dsd::dst::FrameSource {
     std::vector<Bytes> frames;

@@ -431,5 +431,78 @@ TEST_F(ReverseInterop, MutagenReadsTheChannelsAndTheTag) {
     }
 }
 
+// A DSDIFF file's DIIN artist and title, without an ID3 chunk, as the tag
+// of its DSF: FFmpeg reads the same texts from both when they are UTF-8
+// (it shows DIIN texts as they stand), and the meant characters from the
+// DSF when they are ISO-8859-1 (from the DSDIFF file it shows U+FFFD);
+// mutagen, which reads no DIIN, finds them in the DSF's tag.
+TEST(TitlesInterop, DiinTitlesReadTheSameFromTheDsf) {
+    struct Titles {
+        std::string artist;  // as the DIIN chunk holds them
+        std::string title;
+        std::string artist_utf8;  // as readers must show them
+        std::string title_utf8;
+        bool utf8;
+    };
+    const Titles titles[] = {
+        {"Plain Artist", "Plain Title", "Plain Artist", "Plain Title", true},
+        {"Bj\xc3\xb6rk \xc3\x84", "T\xc3\xaftle \xe2\x98\x83", "Bj\xc3\xb6rk \xc3\x84",
+         "T\xc3\xaftle \xe2\x98\x83", true},
+        {"Bj\xf6rk", "Caf\xe9 \xc9t\xe9", "Bj\xc3\xb6rk", "Caf\xc3\xa9 \xc3\x89t\xc3\xa9", false},
+    };
+    const auto ffprobe = find_on_path("ffprobe");
+    const auto python = python_with_mutagen();
+    if (!ffprobe && !python) {
+        GTEST_SKIP() << "neither ffprobe (Debian package: ffmpeg) nor Python's mutagen "
+                        "(python3-mutagen) is installed";
+    }
+    TempDir dir;
+    const auto text = [](std::string_view id, const std::string& value) {
+        Bytes body(4);
+        put_be(body, 0, value.size(), 4);
+        for (const char c : value) {
+            body.push_back(static_cast<std::uint8_t>(c));
+        }
+        return testgen::dff_chunk(id, body);
+    };
+    for (const auto& c : titles) {
+        SCOPED_TRACE(c.title_utf8);
+        Bytes diin = text("DIAR", c.artist);
+        const Bytes title = text("DITI", c.title);
+        diin.insert(diin.end(), title.begin(), title.end());
+        const Bytes dff = testgen::dff_form(
+            {testgen::dff_fver(),
+             testgen::dff_prop({testgen::dff_fs(2822400), testgen::dff_chnl_stereo(),
+                                testgen::dff_cmpr("DSD ", "not compressed")}),
+             testgen::dff_chunk("DIIN", diin),
+             testgen::dff_chunk("DSD ", testgen::pattern_bytes(2 * 20000))});
+        write_file(dir / "t.dff", dff);
+        const auto r = run_program(reverse, {dir / "t.dff", dir / "t.dsf"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        if (ffprobe) {
+            const auto tags = [&](const std::string& file) {
+                return key_values(
+                    run_tool(*ffprobe, {"-v", "error", "-show_entries", "format_tags=artist,title",
+                                        "-of", "default=nw=1", file}));
+            };
+            auto from_dsf = tags(dir / "t.dsf");
+            EXPECT_EQ(from_dsf["TAG:artist"], c.artist_utf8);
+            EXPECT_EQ(from_dsf["TAG:title"], c.title_utf8);
+            if (c.utf8) {
+                EXPECT_EQ(tags(dir / "t.dff"), from_dsf);
+            }
+        }
+        if (python) {
+            EXPECT_EQ(run_tool(*python, {"-c",
+                                         "import sys, mutagen\n"
+                                         "t = mutagen.File(sys.argv[1]).tags\n"
+                                         "text = t['TPE1'].text[0] + '|' + t['TIT2'].text[0]\n"
+                                         "sys.stdout.buffer.write(text.encode('utf-8'))\n",
+                                         dir / "t.dsf"}),
+                      c.artist_utf8 + "|" + c.title_utf8);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace dsd::test
