@@ -58,62 +58,61 @@ std::uint32_t load_be32(const std::uint8_t* p) {
            static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
-// The coder's arithmetic as tables, so that a bit costs loads rather than
-// shifts and a multiplication. A is always 2048 .. 4095, so A & 0x780
-// holds (A >> 7) - 16 shifted by 7, and with p - 1 below it indexes every
-// (A >> 7, p): there, q = w x p and q doubled back into 2048 .. 4095, with
-// the number of doublings.
+// The arithmetic decoder keeps A (always 2048 .. 4095 between bits) and
+// `spare` (0 .. 52, see Coder) in one word, A << 8 | spare, so that the
+// outcome of a bit is one value picked from two. Renormalising takes A
+// back into 2048 .. 4095 by d doublings and d code bits, so each outcome is
+// stored as its renormalised A << 8, less d: added to the spare bits alone,
+// it gives the next word.
+constexpr std::uint32_t outcome(std::uint32_t a) {
+    std::uint32_t doublings = 0;
+    while (a < 2048) {
+        a <<= 1;
+        ++doublings;
+    }
+    return (a << 8) - doublings;
+}
+
+// A & 0x780 holds (A >> 7) - 16 shifted by 7, and with p - 1 below it
+// indexes every (A >> 7, p): there, q = w x p and its outcome.
 struct QTables {
     std::array<std::uint16_t, 2048> q{};
-    std::array<std::uint16_t, 2048> norm{};
-    std::array<std::uint8_t, 2048> doublings{};
+    std::array<std::uint32_t, 2048> outcome{};
 };
 constexpr QTables make_q_tables() {
     QTables t;
     for (std::uint32_t a7 = 16; a7 < 32; ++a7) {
         for (std::uint32_t p = 1; p <= 128; ++p) {
             const std::size_t i = (a7 - 16) << 7 | (p - 1);
-            std::uint32_t q = ((a7 >> 1) | (a7 & 1)) * p;
+            const std::uint32_t q = ((a7 >> 1) | (a7 & 1)) * p;
             t.q[i] = static_cast<std::uint16_t>(q);
-            while (q < 2048) {
-                q <<= 1;
-                ++t.doublings[i];
-            }
-            t.norm[i] = static_cast<std::uint16_t>(q);
+            t.outcome[i] = outcome(q);
         }
     }
     return t;
 }
 constexpr QTables q_tables = make_q_tables();
 
-// h = A - q >= A / 2 - 128 >= 896: at most two doublings, by h.
-struct HTables {
-    std::array<std::uint16_t, 4096> norm{};
-    std::array<std::uint8_t, 4096> doublings{};
-};
-constexpr HTables make_h_tables() {
-    HTables t;
+// The outcome of h = A - q, by h (h >= A / 2 - 128 >= 896).
+constexpr std::array<std::uint32_t, 4096> make_h_outcomes() {
+    std::array<std::uint32_t, 4096> t{};
     for (std::uint32_t h = 1; h < 4096; ++h) {
-        std::uint32_t n = h;
-        while (n < 2048) {
-            n <<= 1;
-            ++t.doublings[h];
-        }
-        t.norm[h] = static_cast<std::uint16_t>(n);
+        t[h] = outcome(h);
     }
     return t;
 }
-constexpr HTables h_tables = make_h_tables();
+constexpr std::array<std::uint32_t, 4096> h_outcomes = make_h_outcomes();
 
 // The arithmetic decoder. `value` holds C above its `spare` lowest bits,
 // which are the next code bits, so taking a bit into C only counts it.
 struct Coder {
-    std::uint32_t A = 4095;
+    std::uint32_t state = 4095 << 8;  // A << 8 | spare
     std::uint64_t value = 0;
-    int spare = 0;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     std::size_t next = 0;  // the next byte to load; past `size` it reads as 0
+
+    std::uint32_t spare() const { return state & 0xFF; }
 
     void refill() {
         std::uint32_t word = 0;
@@ -125,25 +124,24 @@ struct Coder {
             }
         }
         value = value << 32 | word;
-        spare += 32;
+        state += 32;
         next += 4;
     }
 
     // Code bits read, as 8 x next - spare: the position of the next one
     // counted from the byte that holds the code's first bit.
-    std::uint64_t read() const {
-        return 8 * static_cast<std::uint64_t>(next) - static_cast<std::uint64_t>(spare);
-    }
+    std::uint64_t read() const { return 8 * static_cast<std::uint64_t>(next) - spare(); }
 
     // r for probability pm + 1 (pm 0 .. 127). When `stuck` (C started at
     // 4095, not below A), C stays at or above A for the whole frame and
-    // every r is 0. Both outcomes come renormalised from the tables and one
-    // is picked by a mask, not a branch: r is close to random.
+    // every r is 0. The outcome is picked by a mask, not a branch: r is
+    // close to random.
     template <bool kMayStick>
     DSD_DST_INLINE std::uint32_t decode(std::uint32_t pm, bool stuck) {
+        const std::uint32_t A = state >> 8;
         const std::uint32_t i = (A & 0x780) | pm;
         const std::uint32_t h = A - q_tables.q[i];
-        const std::uint64_t scaled = static_cast<std::uint64_t>(h) << spare;
+        const std::uint64_t scaled = static_cast<std::uint64_t>(h) << (state & 63);
         const std::uint64_t rest = value - scaled;
         // All ones when C < h, that is r = 1 (both below 2^52).
         std::uint64_t one = static_cast<std::uint64_t>(static_cast<std::int64_t>(rest) >> 63);
@@ -152,10 +150,9 @@ struct Coder {
         }
         value = rest + (scaled & one);
         const auto one32 = static_cast<std::uint32_t>(one);
-        A = (h_tables.norm[h] & one32) | (q_tables.norm[i] & ~one32);
-        spare -=
-            static_cast<int>((h_tables.doublings[h] & one32) | (q_tables.doublings[i] & ~one32));
-        if (spare < 8) {
+        const std::uint32_t if_zero = q_tables.outcome[i];
+        state = (state & 0xFF) + (if_zero ^ ((if_zero ^ h_outcomes[h]) & one32));
+        if ((state & 0xF8) == 0) {  // spare < 8
             refill();
         }
         return one32 & 1;
@@ -313,14 +310,16 @@ bool Decoding::start(std::span<const std::uint8_t> frame, std::uint8_t* sound) {
     const std::uint64_t first = start_ + 1;
     coder_.next = static_cast<std::size_t>(first >> 3);
     coder_.value = coder_.next < coder_.size ? frame[coder_.next] & (0xFFu >> (first & 7)) : 0;
-    coder_.spare = static_cast<int>(8 - (first & 7)) - 12;
+    // Bits loaded beyond C's 12: negative until enough bytes are in.
+    int spare = static_cast<int>(8 - (first & 7)) - 12;
     ++coder_.next;
-    while (coder_.spare < 8) {
+    while (spare < 8) {
         coder_.value = coder_.value << 8 | (coder_.next < coder_.size ? frame[coder_.next] : 0u);
-        coder_.spare += 8;
+        spare += 8;
         ++coder_.next;
     }
-    stuck_ = (coder_.value >> coder_.spare) == 4095;
+    coder_.state += static_cast<std::uint32_t>(spare);
+    stuck_ = (coder_.value >> spare) == 4095;
     coder_.decode<true>(reverse7(header.coef[0][0]), stuck_);
 
     bool half = false;
@@ -455,8 +454,17 @@ void decode_run(Decoding& d, std::uint32_t b0, std::uint32_t b1) {
 #pragma GCC unroll 8
 #endif
         for (unsigned i = 0; i < 8; ++i) {
-            for (unsigned c = 0; c < k.channels(); ++c) {
-                k.bit(b, i, c);
+            if constexpr (kN == 0) {
+                for (unsigned c = 0; c < k.channels(); ++c) {
+                    k.bit(b, i, c);
+                }
+            } else {
+#if defined(__GNUC__)
+#pragma GCC unroll 6
+#endif
+                for (unsigned c = 0; c < kN; ++c) {
+                    k.bit(b, i, c);
+                }
             }
         }
         k.end(b);
@@ -479,6 +487,9 @@ bool decode_run_pair(Decoding& d, Decoding& e, std::uint32_t b0, std::uint32_t b
 #pragma GCC unroll 8
 #endif
         for (unsigned i = 0; i < 8; ++i) {
+#if defined(__GNUC__)
+#pragma GCC unroll 6
+#endif
             for (unsigned c = 0; c < kN; ++c) {
                 k.bit(b, i, c);
                 l.bit(b, i, c);
