@@ -171,12 +171,12 @@ class Split : public ::testing::Test {
         }
         std::vector<std::string> sorted = names;
         std::sort(sorted.begin(), sorted.end());
-        EXPECT_EQ(TempDirEntries(dir / "out"), sorted);
+        EXPECT_EQ(entries_of(dir / "out"), sorted);
         EXPECT_EQ(read_file(dir / "in.dff"), dff);
         return tags;
     }
 
-    static std::vector<std::string> TempDirEntries(const std::string& path) {
+    static std::vector<std::string> entries_of(const std::string& path) {
         std::vector<std::string> names;
         for (const auto& e : std::filesystem::directory_iterator(path)) {
             names.push_back(e.path().filename().string());
@@ -508,7 +508,7 @@ TEST_F(Split, AFullDiskDuringTheFifthTrackLeavesNothing) {
         EXPECT_EQ(r.err, " write error : " + out + "/05 - Long.dsf at 50000\n");
     }
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.dff", "kept"}));
-    EXPECT_EQ(TempDirEntries(dir / "kept"), std::vector<std::string>{"01.dsf"});
+    EXPECT_EQ(entries_of(dir / "kept"), std::vector<std::string>{"01.dsf"});
     EXPECT_EQ(read_file(dir / "kept/01.dsf"), (Bytes{'o', 'l', 'd'}));
 
     // A disk that really fills up.
@@ -521,7 +521,7 @@ TEST_F(Split, AFullDiskDuringTheFifthTrackLeavesNothing) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind(" write error : disk/album/05 - Long.dsf at ", 0), 0u) << r.err;
-    EXPECT_TRUE(TempDirEntries(dir / "disk").empty());
+    EXPECT_TRUE(entries_of(dir / "disk").empty());
 }
 
 TEST_F(Split, ADamagedDstFrameLeavesNothing) {
@@ -570,7 +570,7 @@ TEST_F(Split, TheMostTracksThereMayBe) {
     write_file(dir / "in.dff", file_of(m));
     const auto r = run({"-q", "in.dff", "out"});
     EXPECT_EQ(r.status, 0) << r.err;
-    const auto names = TempDirEntries(dir / "out");
+    const auto names = entries_of(dir / "out");
     ASSERT_EQ(names.size(), 255u);
     EXPECT_EQ(names.front(), "01.dsf");
     EXPECT_EQ(le(read_file(dir / "out/254.dsf"), 64, 8), 16u * 8);
@@ -590,7 +590,7 @@ TEST_F(Split, ATrackNameLeadingToTheInputIsRefused) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, " cannot open file : out/02 - Second _ Part.dsf\n");
     EXPECT_EQ(read_file(dir / "in.dff"), dff);
-    EXPECT_EQ(TempDirEntries(dir / "out"), std::vector<std::string>{"02 - Second _ Part.dsf"});
+    EXPECT_EQ(entries_of(dir / "out"), std::vector<std::string>{"02 - Second _ Part.dsf"});
 }
 
 TEST_F(Split, NoClobberQuietAndNamesLikeOptions) {
@@ -604,19 +604,19 @@ TEST_F(Split, NoClobberQuietAndNamesLikeOptions) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "in.dff: not overwritten, out/03 - Third.dsf exists\n");
-    EXPECT_EQ(TempDirEntries(dir / "out"), std::vector<std::string>{"03 - Third.dsf"});
+    EXPECT_EQ(entries_of(dir / "out"), std::vector<std::string>{"03 - Third.dsf"});
     // Without -n it is replaced; -q prints nothing.
     r = run({"--quiet", "in.dff", "out"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(TempDirEntries(dir / "out").size(), 5u);
+    EXPECT_EQ(entries_of(dir / "out").size(), 5u);
     EXPECT_NE(read_file(dir / "out/03 - Third.dsf"), (Bytes{'o', 'l', 'd'}));
     // Bundled options, and names that start like options after --.
     write_file(dir / "-in.dff", dff);
     r = run({"-nq", "--", "-in.dff", "-out"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(TempDirEntries(dir / "-out"), TempDirEntries(dir / "out"));
+    EXPECT_EQ(entries_of(dir / "-out"), entries_of(dir / "out"));
 }
 
 std::string run_tool(const std::string& tool, const std::vector<std::string>& args) {
