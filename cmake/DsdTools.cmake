@@ -1,4 +1,4 @@
-# The eight programs as installed: their name and version, the man pages, the
+# The nine programs as installed: their name and version, the man pages, the
 # bash completions, and the Debian package made from them. The version is the
 # project()'s; nothing here repeats it.
 include(GNUInstallDirs)
@@ -8,6 +8,7 @@ set(DSD_TOOLS
   dsf-dff256-dummy
   dff-dsf-convert
   dff-dst-decode
+  dff-dsf-split
   wav-rate-set
   dff-rate-set-64
   dff-rate-set-128
@@ -18,6 +19,7 @@ set(DSD_PAGE_dsf-dff-convert dsf-dff-convert)
 set(DSD_PAGE_dsf-dff256-dummy dsf-dff256-dummy)
 set(DSD_PAGE_dff-dsf-convert dff-dsf-convert)
 set(DSD_PAGE_dff-dst-decode dff-dst-decode)
+set(DSD_PAGE_dff-dsf-split dff-dsf-split)
 set(DSD_PAGE_wav-rate-set wav-rate-set)
 set(DSD_PAGE_dff-rate-set-64 dff-rate-set-64)
 set(DSD_PAGE_dff-rate-set-128 dff-rate-set-64)
@@ -102,12 +104,14 @@ set(CPACK_PACKAGE_VENDOR "dsdtools developers")
 set(CPACK_PACKAGE_CONTACT "dsdtools developers <dsdtools@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line tools for DSF, DFF and WAV audio files")
 set(CPACK_PACKAGE_DESCRIPTION [=[
-Eight small programs for one-bit (DSD) and PCM audio files.
+Nine small programs for one-bit (DSD) and PCM audio files.
 dsf-dff-convert and dsf-dff256-dummy convert stereo DSF files to DSDIFF
 (DFF) files and keep their ID3 tags; dff-dsf-convert converts DSDIFF
 files of 1 to 6 channels back to DSF, tag included, DST-compressed ones
 (SACD rips) too, and dff-dst-decode decodes those into uncompressed
-DSDIFF files. dff-rate-set-64, dff-rate-set-128
+DSDIFF files. dff-dsf-split splits an SACD edited master (one DSDIFF file
+of a whole album, its tracks marked inside it or in a CUE sheet) into
+gapless, tagged DSF tracks. dff-rate-set-64, dff-rate-set-128
 and dff-rate-set-256 relabel the sampling rate of DFF files in place, and
 wav-rate-set declares WAV files at 44100 Hz in place.]=])
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

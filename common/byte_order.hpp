@@ -22,6 +22,10 @@ inline std::uint64_t load_le64(std::span<const std::uint8_t> b) {
     return static_cast<std::uint64_t>(load_le32(b.subspan(4, 4))) << 32 | load_le32(b.first(4));
 }
 
+inline std::uint16_t load_be16(std::span<const std::uint8_t> b) {
+    return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+}
+
 inline std::uint32_t load_be32(std::span<const std::uint8_t> b) {
     return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
            static_cast<std::uint32_t>(b[2]) << 8 | static_cast<std::uint32_t>(b[3]);
@@ -46,6 +50,11 @@ inline void store_le64(std::span<std::uint8_t> b, std::uint64_t v) {
     for (std::size_t i = 0; i < 8; ++i) {
         b[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
+}
+
+inline void store_be16(std::span<std::uint8_t> b, std::uint16_t v) {
+    b[0] = static_cast<std::uint8_t>(v >> 8);
+    b[1] = static_cast<std::uint8_t>(v);
 }
 
 inline void store_be32(std::span<std::uint8_t> b, std::uint32_t v) {

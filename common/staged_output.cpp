@@ -117,15 +117,6 @@ void remove_pending_and_reraise(int sig) {
     ::raise(sig);
 }
 
-sigset_t handled_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : terminating_signals()) {
-        sigaddset(&set, sig);
-    }
-    return set;
-}
-
 // Signals a caller chose to ignore (nohup, a background job) stay ignored.
 void install_handlers_once() {
     for (const int sig : terminating_signals()) {
@@ -150,7 +141,7 @@ void install_handlers() {
 class SignalBlock {
   public:
     SignalBlock() {
-        const sigset_t set = handled_signals();
+        const sigset_t set = terminating_signal_set();
         ::pthread_sigmask(SIG_BLOCK, &set, &old_);
     }
     ~SignalBlock() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
@@ -556,6 +547,15 @@ bool rename_where_free(int dir, const std::string& from, const std::string& to) 
 }
 
 }  // namespace
+
+sigset_t terminating_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : terminating_signals()) {
+        sigaddset(&set, sig);
+    }
+    return set;
+}
 
 std::optional<StagedOutput> StagedOutput::create(const std::string& final_name,
                                                  std::optional<FileIdentity> input,

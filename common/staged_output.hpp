@@ -2,13 +2,21 @@
 // stable storage.
 #pragma once
 
+#include <csignal>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "file_io.hpp"
 
 namespace dsd {
+
+// Every catchable signal whose default action ends the process, less
+// SIGPIPE and SIGXFSZ (which the tools ignore): those whose handlers remove
+// staged temporaries, and those a program that must undo more than its
+// staged files holds back while it works.
+sigset_t terminating_signal_set();
 
 namespace detail {
 struct PendingName;  // what the signal handlers read to remove a temporary name

@@ -10,6 +10,9 @@
 #   dff-dst-decode                     every name *.dff or *.DFF
 #   dff-rate-set-64/-128/-256          every argument *.dff or *.DFF
 #   wav-rate-set                       every argument *.wav or *.WAV
+#   dff-dsf-split                      1st name *.dff or *.DFF, 2nd name a
+#                                      directory; its options before them,
+#                                      *.cue or *.CUE after --cue
 # and --help and --version, alone, as the first argument. The converters'
 # options come before the names, directories after -t. The first "--" ends
 # the options and is not an argument: the words after it count as they would
@@ -70,6 +73,10 @@ _dsdtools_complete()
 
     local input="" output="" options=()
     case $tool in
+    dff-dsf-split)
+        _dsdtools_split "$cur"
+        return 0
+        ;;
     dsf-dff-convert | dsf-dff256-dummy) input=dsf output=dff ;;
     dff-dsf-convert) input=dff output=dsf ;;
     dff-dst-decode) input=dff output=dff ;;
@@ -109,15 +116,25 @@ _dsdtools_complete()
         done
     fi
 
+    _dsdtools_files "$cur" "$ext"
+    return 0
+}
+
+# Adds the directories under `cur` and, given an extension, the files with
+# exactly it in either case.
+_dsdtools_files()
+{
+    local cur=$1 ext=${2-}
     local name
-    local lower="*.$ext" upper="*.${ext^^}"
     while IFS= read -r name; do
         [[ -n $name ]] && COMPREPLY+=("$name")
     done < <(
         # compgen fails when nothing matches; that must not end the list.
         compgen -d -- "$cur" || :
-        compgen -f -X "!$lower" -- "$cur" || :
-        compgen -f -X "!$upper" -- "$cur" || :
+        if [[ -n $ext ]]; then
+            compgen -f -X "!*.$ext" -- "$cur" || :
+            compgen -f -X "!*.${ext^^}" -- "$cur" || :
+        fi
     )
 
     # A directory named like a file of the tool's kind appears twice.
@@ -131,10 +148,52 @@ _dsdtools_complete()
         done
         COMPREPLY=("${unique[@]}")
     fi
+}
+
+# dff-dsf-split: options until the first name (or --), the value of --cue
+# (after a blank or '=', which bash makes a word of its own), then the input
+# and the directory.
+_dsdtools_split()
+{
+    local cur=$1
+    local i word names=0 options=1 value=0
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        if ((value)); then
+            [[ $word == = ]] || value=0
+        elif ((options)) && [[ $word == -- ]]; then
+            options=0
+        elif ((options)) && [[ $word == --cue ]]; then
+            value=1
+        elif ((options)) && [[ $word == -?* && $word != *.dff && $word != *.DFF ]]; then
+            :
+        else
+            options=0
+            names=$((names + 1))
+        fi
+    done
+    if ((value)); then
+        if [[ $cur == = ]]; then
+            cur=
+        fi
+        _dsdtools_files "$cur" cue
+        return 0
+    fi
+    if ((options)) && [[ $cur == -* ]]; then
+        local option
+        for option in --cue --no-clobber --quiet --help --version -n -q; do
+            [[ $option == "$cur"* ]] && COMPREPLY+=("$option")
+        done
+        return 0
+    fi
+    case $names in
+    0) _dsdtools_files "$cur" dff ;;
+    1) _dsdtools_files "$cur" ;;
+    esac
     return 0
 }
 
 complete -o filenames -F _dsdtools_complete \
-    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode \
+    dsf-dff-convert dsf-dff256-dummy dff-dsf-convert dff-dst-decode dff-dsf-split \
     dff-rate-set-64 dff-rate-set-128 dff-rate-set-256 \
     wav-rate-set

@@ -9,6 +9,7 @@
 #include "byte_source.hpp"
 #include "chunk_id.hpp"
 #include "conversion.hpp"
+#include "dff_report.hpp"
 #include "dff_to_dsf.hpp"
 #include "dsf.hpp"
 #include "dsf_to_dff.hpp"
@@ -103,122 +104,11 @@ class DsfToDff final : public Conversion {
     std::optional<Id3TagLocation> tag_;
 };
 
-std::string quoted(std::span<const std::uint8_t> id) {
-    std::string text(1, '\'');
-    text.append(printable_bytes(id));
-    text.push_back('\'');
-    return text;
-}
-
-std::string quoted_at(std::span<const std::uint8_t> id, std::uint64_t offset) {
-    return quoted(id) + " at " + std::to_string(offset);
-}
-
-// Of the form, or of the chunks inside one of its chunks.
-template <typename Walked>
-void report_walk_error(const Walked& walk, FileReport& out) {
-    const auto report = [&](std::string_view message, const auto& value) {
+// Refusals of a DSDIFF input, on standard error.
+Say to_stderr(FileReport& out) {
+    return [&out](std::string_view message, std::string_view value) {
         out.message(Stream::err, message, value);
     };
-    // Only the bytes of the id the file has.
-    const auto id = std::span(walk.error_id).first(std::min<std::size_t>(4, walk.error_id_length));
-    switch (walk.error) {
-        case DffWalkError::unreadable:
-            report(text::read_error, walk.error_offset);
-            break;
-        case DffWalkError::not_dsdiff:
-            report(reverse::not_dff, printable_bytes(id));
-            break;
-        case DffWalkError::past_end_of_file:
-            report(reverse::past_end_of_file, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::past_parent:
-            report(reverse::past_parent, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::second_chunk:
-            report(reverse::second_chunk, quoted_at(id, walk.error_offset));
-            break;
-        case DffWalkError::wrong_chunk_size:
-            report(reverse::wrong_chunk_size,
-                   quoted_at(id, walk.error_offset) + ", size " + std::to_string(walk.error_size));
-            break;
-        case DffWalkError::none:
-            break;
-    }
-}
-
-void report_dst_error(const DstCheck& dst, const DffWalk& walk, FileReport& out) {
-    const auto report = [&](std::string_view message, const auto& value) {
-        out.message(Stream::err, message, value);
-    };
-    switch (dst.error) {
-        case DstError::wrong_rate:
-            report(text::wrong_rate, walk.rate);
-            break;
-        case DstError::walk:
-            report_walk_error(dst.frames, out);
-            break;
-        case DstError::no_frame_table:
-            report(reverse::missing_chunk, quoted(ChunkId{'F', 'R', 'T', 'E'}));
-            break;
-        case DstError::frame_count:
-            report(reverse::frame_count_differs, "FRTE " + std::to_string(dst.frames.frame_count) +
-                                                     ", file " + std::to_string(dst.frames.frames));
-            break;
-        case DstError::none:
-            break;
-    }
-}
-
-void report_plan_error(const DsfPlan& plan, FileReport& out) {
-    const auto report = [&](std::string_view message, const auto& value) {
-        out.message(Stream::err, message, value);
-    };
-    const DffWalk& walk = plan.walk;
-    switch (plan.error) {
-        case DsfPlanError::walk:
-            report_walk_error(walk, out);
-            break;
-        case DsfPlanError::compressed:
-            report(reverse::compressed, quoted(compression_type(walk)));
-            break;
-        case DsfPlanError::no_rate:
-            report(reverse::missing_chunk, quoted(ChunkId{'F', 'S', ' ', ' '}));
-            break;
-        case DsfPlanError::no_channels:
-            report(reverse::missing_chunk, quoted(ChunkId{'C', 'H', 'N', 'L'}));
-            break;
-        case DsfPlanError::no_sound:
-            report(reverse::missing_chunk,
-                   quoted(sound_coding(walk) == SoundCoding::dst ? ChunkId{'D', 'S', 'T', ' '}
-                                                                 : ChunkId{'D', 'S', 'D', ' '}));
-            break;
-        case DsfPlanError::zero_rate:
-            report(text::wrong_rate, walk.rate);
-            break;
-        case DsfPlanError::wrong_channels:
-            report(text::wrong_channels, walk.channel_count);
-            break;
-        case DsfPlanError::wrong_layout: {
-            std::string ids;
-            for (std::size_t i = 0; i < walk.channel_count; ++i) {
-                if (i != 0) {
-                    ids += ' ';
-                }
-                ids.append(quoted(walk.channel_ids[i]));
-            }
-            report(reverse::wrong_layout, ids);
-            break;
-        }
-        case DsfPlanError::wrong_sound_size:
-            report(text::wrong_data_size, walk.sound->size);
-            break;
-        case DsfPlanError::dst:
-            report_dst_error(*plan.dst, walk, out);
-            break;
-        case DsfPlanError::none:
-            break;
-    }
 }
 
 // Plans the reading of the whole DSDIFF input with `plan_for`; false, and
@@ -248,7 +138,7 @@ class DffToDsf final : public Conversion {
             return false;
         }
         if (plan_.error != DsfPlanError::none) {
-            report_plan_error(plan_, report);
+            report_plan_error(plan_, to_stderr(report));
             return false;
         }
         return true;
@@ -280,7 +170,7 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input, 
     const DffWalk& walk = plan.walk;
     switch (plan.error) {
         case DecodePlanError::walk:
-            report_walk_error(walk, out);
+            report_walk_error(walk, to_stderr(out));
             break;
         case DecodePlanError::compressed:
             report(reverse::compressed, quoted(compression_type(walk)));
@@ -301,7 +191,7 @@ void report_decode_plan_error(const DecodePlan& plan, const std::string& input, 
             report(text::wrong_channels, walk.channel_count);
             break;
         case DecodePlanError::dst:
-            report_dst_error(plan.dst, walk, out);
+            report_dst_error(plan.dst, walk, to_stderr(out));
             break;
         case DecodePlanError::none:
             break;

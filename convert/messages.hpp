@@ -194,3 +194,75 @@ inline constexpr std::string_view not_dst = "Sound is not DST compressed : %s\n"
 // file errors, reverse_text's input_extension and refusals of the input.
 
 }  // namespace dsd::dst_decode_text
+
+namespace dsd::split_text {
+
+inline constexpr std::string_view usage =
+    "DFF To DSF Track Splitter\nUsage: %s <in_dff_file> <out_dir>\n";
+inline constexpr std::string_view about =
+    "Splits a DSDIFF (DFF) edited master of 1 to 6 channels, uncompressed or\n"
+    "DST-compressed, into one tagged DSF file per track, at the track markers of its\n"
+    "DIIN chunk or at the tracks of a CUE sheet.\n"
+    "  <in_dff_file>  the DFF file to read; its name ends in .dff or .DFF\n"
+    "  <out_dir>      the directory for the tracks, made when missing (its parent\n"
+    "                 must exist); each track is NN.dsf, or NN - TITLE.dsf when it\n"
+    "                 has a title\n"
+    "Gapless: pauses belong to the end of the track before them, the first pause to\n"
+    "track 1, and the tracks played in a row give back the program exactly. Each\n"
+    "track is tagged (ID3v2.4: track n/N, title, album, artist, album artist), or\n"
+    "gets the input's own ID3 chunk of that track when it holds one per track.\n"
+    "Prints one line per track: NN START-END FILE, times as h:mm:ss.hh from the\n"
+    "start of the sound. The input is never changed; the tracks appear only once all\n"
+    "of them are complete, and on an error none is left behind (nor a directory the\n"
+    "run made).\n"
+    "\n"
+    "Exit status: 0 every track is written (or -n skipped the run); 1 any error (its\n"
+    "one message says which).\n";
+inline constexpr std::string_view options_help =
+    "Options, before the names (short ones may be bundled: -nq):\n"
+    "      --cue=FILE    take the tracks from the CUE sheet FILE instead of the\n"
+    "                    markers\n"
+    "  -n, --no-clobber  when a file of a track's name exists, write nothing: the run\n"
+    "                    is skipped with a line on standard error and counts as done\n"
+    "  -q, --quiet       print no track lines\n"
+    "  -h, --help        print this help and exit\n"
+    "  -V, --version     print the name and version and exit\n"
+    "  --                ends the options: every argument after it is a name\n"
+    "On a terminal, standard error shows the progress of a split that takes more than\n"
+    "a second.\n";
+
+// The input's refusals, on standard error, before any output exists.
+// No TrackStart marker, or no TRACK in the CUE sheet: the file's name.
+inline constexpr std::string_view no_tracks = "No track markers : %s\n";
+// The index of the first marker (from 0, in file order) that lies before
+// the sound or past its end.
+inline constexpr std::string_view marker_outside = "Marker outside the sound : %s\n";
+// The number of the first track (from 1) without a whole byte of each
+// channel of its own.
+inline constexpr std::string_view track_too_short = "Track too short : %s\n";
+// How many tracks the markers make, when more than 255.
+inline constexpr std::string_view too_many_tracks = "Too many tracks : %s\n";
+// The CUE sheet: "N: WHAT", N its line (from 1), WHAT one of the texts below.
+inline constexpr std::string_view cue_line = "CUE sheet line %s\n";
+// A CUE sheet over 1 MiB: its name.
+inline constexpr std::string_view cue_too_large = "CUE sheet too large : %s\n";
+inline constexpr std::string_view cue_unknown_command = "unknown command";
+inline constexpr std::string_view cue_no_closing_quote = "no closing quote";
+inline constexpr std::string_view cue_text_after_value = "text after the value";
+inline constexpr std::string_view cue_no_value = "value missing";
+inline constexpr std::string_view cue_bad_track = "track number not from 01 to 99";
+inline constexpr std::string_view cue_not_audio = "track is not AUDIO";
+inline constexpr std::string_view cue_track_order = "track number out of order";
+inline constexpr std::string_view cue_index_before_track = "INDEX before any TRACK";
+inline constexpr std::string_view cue_bad_index = "INDEX is not nn mm:ss:ff";
+inline constexpr std::string_view cue_index_order = "INDEX number out of order";
+inline constexpr std::string_view cue_position_order = "position out of order";
+inline constexpr std::string_view cue_no_start_index = "TRACK without INDEX 01";
+inline constexpr std::string_view cue_past_end = "position at or past the end of the sound";
+
+// Writing a track failed: "NAME at POSITION", the track's file and its size
+// when it failed.
+// Also: convert_text::write_error, read_error, cannot_open_output,
+// cannot_rename and cannot_make_directory; reverse_text's refusals.
+
+}  // namespace dsd::split_text

@@ -9,6 +9,7 @@
 #include "dff_builder.hpp"
 #include "dsf_generator.hpp"
 #include "dst_frame_builder.hpp"
+#include "edited_master.hpp"
 #include "wav_builder.hpp"
 
 namespace {
@@ -160,6 +161,31 @@ Seeds dst_seeds() {
     };
 }
 
+// CUE sheets, and "DIIN" bodies of markers, for the track planning.
+Seeds split_seeds() {
+    using namespace dsd::testgen;
+    const auto text = [](std::string_view t) { return Bytes(t.begin(), t.end()); };
+    EditedMaster master;
+    master.start = Timecode{10, 0, 0, 0};
+    master.artist = "Artist";
+    master.title = "Album";
+    master.markers = {{program_start, 75264},        {track_start, 150528, -150528, "One"},
+                      {index_mark, 188160, -150528}, {track_start, 301056, 0, "Two"},
+                      {track_stop, 400000},          {track_start, 451584},
+                      {track_stop, 602112}};
+    const Bytes diin = edited_master_diin(master);
+    return {
+        {"cue_pregaps",
+         text("\xEF\xBB\xBFREM GENRE x\r\nPERFORMER \"P\"\r\nTITLE T\r\nFILE \"a.dff\" WAVE\r\n"
+              "  TRACK 01 AUDIO\r\n    TITLE \"A\"\r\n    INDEX 00 00:00:00\r\n"
+              "    INDEX 01 00:00:02\r\n  TRACK 02 AUDIO\r\n    INDEX 00 00:00:05\r\n"
+              "    INDEX 01 00:00:06\r\n    INDEX 02 00:00:08\r\n")},
+        {"cue_two_files", text("FILE a.dff WAVE\nTRACK 1 AUDIO\nINDEX 01 0:00:00\nFILE b.dff WAVE\n"
+                               "TRACK 2 AUDIO\nINDEX 01 0:01:00\n")},
+        {"diin_markers", Bytes(diin.begin() + 12, diin.end())},
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,10 +195,8 @@ int main(int argc, char** argv) {
     }
     const fs::path root = argv[1];
     const std::pair<std::string, Seeds> corpora[] = {
-        {"dsf", dsf_seeds()},
-        {"dff", dff_seeds()},
-        {"wav", wav_seeds()},
-        {"dst", dst_seeds()},
+        {"dsf", dsf_seeds()}, {"dff", dff_seeds()},     {"wav", wav_seeds()},
+        {"dst", dst_seeds()}, {"split", split_seeds()},
     };
     for (const auto& [corpus, seeds] : corpora) {
         std::error_code ec;

@@ -41,6 +41,8 @@ const Tool reverse{"dff-dsf-convert", DFF_DSF_CONVERT, "DFF To DSF Converter",
                    " <in_dff_file> <out_dsf_file>\n"};
 const Tool decoder{"dff-dst-decode", DFF_DST_DECODE, "DST To DSD Decoder",
                    " <in_dff_file> <out_dff_file>\n"};
+const Tool splitter{"dff-dsf-split", DFF_DSF_SPLIT, "DFF To DSF Track Splitter",
+                    " <in_dff_file> <out_dir>\n"};
 
 const std::string rewriter_title = "Change sampling rate";
 const std::string rewriter_tail = " <diff_file1> <diff_file2>.... \n";
@@ -54,6 +56,7 @@ std::vector<Tool> all_tools() {
     auto tools = converters;
     tools.push_back(reverse);
     tools.push_back(decoder);
+    tools.push_back(splitter);
     tools.insert(tools.end(), rewriters.begin(), rewriters.end());
     return tools;
 }
@@ -74,6 +77,9 @@ std::string help_detail(const Tool& tool) {
     }
     if (tool.name == decoder.name) {
         return "the compression type becomes \"not compressed\"";
+    }
+    if (tool.name == splitter.name) {
+        return "each track is NN.dsf, or NN - TITLE.dsf when it\n";
     }
     if (tool.title != rewriter_title) {
         return "Optional: without it the input's name with dff for its";
@@ -540,6 +546,49 @@ TEST_F(ManPages, DecoderPageListsEveryMessage) {
                                            text::cannot_rename,
                                            text::read_error,
                                            text::write_error});
+}
+
+TEST_F(ManPages, SplitterPageListsEveryMessage) {
+    namespace text = convert_text;
+    namespace reverse = reverse_text;
+    namespace split = split_text;
+    expect_page_lists("dff-dsf-split.1", {split::usage,
+                                          split::no_tracks,
+                                          split::marker_outside,
+                                          split::track_too_short,
+                                          split::too_many_tracks,
+                                          split::cue_line,
+                                          split::cue_too_large,
+                                          split::cue_unknown_command,
+                                          split::cue_no_closing_quote,
+                                          split::cue_text_after_value,
+                                          split::cue_no_value,
+                                          split::cue_bad_track,
+                                          split::cue_not_audio,
+                                          split::cue_track_order,
+                                          split::cue_index_before_track,
+                                          split::cue_bad_index,
+                                          split::cue_index_order,
+                                          split::cue_position_order,
+                                          split::cue_no_start_index,
+                                          split::cue_past_end,
+                                          text::unknown_option,
+                                          text::missing_value,
+                                          text::unexpected_value,
+                                          text::wrong_filename,
+                                          reverse::input_extension,
+                                          text::cannot_open_input,
+                                          reverse::not_dff,
+                                          reverse::wrong_chunk_size,
+                                          reverse::past_parent,
+                                          reverse::damaged_frame,
+                                          text::cannot_make_directory,
+                                          text::cannot_open_output,
+                                          text::cannot_rename,
+                                          text::read_error,
+                                          text::write_error,
+                                          text::lost_output,
+                                          text::not_overwritten});
 }
 
 TEST_F(ManPages, RewriterPagesListEveryMessage) {

@@ -25,10 +25,28 @@
 //     "DSTI" size  an index of the frames' positions, optional
 //     "ID3 " size  an ID3v2 tag
 //     "DIIN" size  edited master information, local chunks inside:
+//       "EMID" size  the edited master's identifier: the whole data
 //       "DIAR" size  count (u32), then the artist's text
 //       "DITI" size  count (u32), then the title's text
-//       others ("EMID", "MARK", ...) skipped
+//       "MARK" size  a marker (below), any number of them
+//       others skipped
 //     others ("COMT", "MANF", ...) skipped
+//
+// An edited master describes its program in absolute times:
+//   "ABSS" 8 (in "PROP"/"SND ")  the time of the sound's first sample:
+//                hours (u16), minutes (u8), seconds (u8), samples (u32);
+//                none means 0:00:00 + 0
+//   "MARK" (in "DIIN")  one marker:
+//     0   hours (u16), minutes (u8), seconds (u8), samples (u32)
+//     8   offset (s32)         samples added to that time
+//     12  type (u16)           0 TrackStart, 1 TrackStop, 2 ProgramStart,
+//                              4 Index; others unused
+//     14  channel (u16)        0 all channels, else one
+//     16  track flags (u16)
+//     18  text length (u32), then the text
+//   A marker sits just before the sample
+//     time x fs + samples + offset - (ABSS time x fs + ABSS samples)
+//   of each channel (a time's seconds counted from its hours and minutes).
 //
 // The 130-byte header the converters write (offsets of the fields they set):
 //   0   "FRM8"  form size (file size less 12)  "DSD "
@@ -45,6 +63,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,6 +98,7 @@ enum class DffWalkError {
 };
 
 inline constexpr std::size_t dff_max_kept_channel_ids = 6;
+inline constexpr std::size_t dff_max_kept_tag_chunks = 256;
 
 struct DffChunkSpan {
     std::uint64_t offset = 0;  // of the data
@@ -105,9 +125,15 @@ struct DffWalk {
     std::optional<ChunkId> compression;
     std::optional<DffChunkSpan> sound;  // the "DSD " or "DST " chunk
     bool sound_is_dst = false;
-    bool dst_met = false;              // a "DST " chunk in the form, even a second sound chunk
-    std::optional<DffChunkSpan> id3;   // the first "ID3 " chunk
-    std::optional<DffChunkSpan> diin;  // the first "DIIN" chunk
+    bool dst_met = false;             // a "DST " chunk in the form, even a second sound chunk
+    std::optional<DffChunkSpan> id3;  // the first "ID3 " chunk
+    // The top-level "ID3 " chunks in file order, as many as there are up
+    // to dff_max_kept_tag_chunks (an edited master may hold one per track),
+    // and how many there are.
+    std::vector<DffChunkSpan> tag_chunks;
+    std::uint64_t tag_chunk_count = 0;
+    std::optional<DffChunkSpan> diin;        // the first "DIIN" chunk
+    std::optional<DffChunkSpan> start_time;  // the first "ABSS" in the properties
 
     // DST in the properties or as the sound chunk.
     bool compressed() const { return compression.has_value() || sound_is_dst; }
@@ -159,6 +185,38 @@ class DffDstFrameReader {
     std::uint64_t failed_at_ = 0;
 };
 
+// A point in absolute time: an "ABSS" value, or the time of a marker.
+struct DffTimecode {
+    std::uint16_t hours = 0;
+    std::uint8_t minutes = 0;
+    std::uint8_t seconds = 0;
+    std::uint32_t samples = 0;
+};
+
+inline constexpr std::uint64_t dff_timecode_size = 8;
+inline constexpr std::uint64_t dff_marker_fields_size = 22;  // before the text
+
+enum class DffMarkerType : std::uint16_t {
+    track_start = 0,
+    track_stop = 1,
+    program_start = 2,
+    index = 4,
+};
+
+struct DffMarker {
+    DffTimecode time;
+    std::int32_t offset = 0;
+    std::uint16_t type = 0;  // a DffMarkerType, or a value no writer should use
+    std::uint16_t channel = 0;
+    std::uint16_t track_flags = 0;
+    std::string text;  // as stored: any encoding, trailing NULs kept
+
+    bool is(DffMarkerType t) const { return type == static_cast<std::uint16_t>(t); }
+};
+
+// The value of an "ABSS" chunk: the first 8 bytes of its data.
+DffTimecode parse_dff_timecode(std::span<const std::uint8_t> data);
+
 // Texts longer than this are left out: a title, not a payload.
 inline constexpr std::uint32_t dff_max_text_length = 1 << 16;
 
@@ -171,11 +229,15 @@ struct DffDiin {
     // one; what was read before it is kept.
     DffWalkError error = DffWalkError::none;
     ChunkId error_id{};
+    std::size_t error_id_length = 4;  // the bytes of it the file has
     std::uint64_t error_offset = 0;
     std::uint64_t error_size = 0;
 
-    std::optional<std::string> artist;  // "DIAR"
-    std::optional<std::string> title;   // "DITI"
+    std::optional<std::string> artist;     // "DIAR"
+    std::optional<std::string> title;      // "DITI"
+    std::optional<std::string> master_id;  // "EMID", trailing NULs kept
+    // Every "MARK" in file order; a text too long to keep is left empty.
+    std::vector<DffMarker> markers;
 };
 
 // Reads the "DIIN" chunk whose data is `diin`.
@@ -196,5 +258,11 @@ struct DffRateField {
 // dst_compressed; any break of the layout (a chunk past the end of the file
 // or of its parent, a second sound chunk, ...) makes it not_dff.
 DffRateField locate_dff_rate_field(const ByteSource& source);
+
+// The sample of each channel a marker sits before, counted from the sound's
+// first: negative before the sound. Exact for every field value (at most
+// about 2^60 in size), so no time can wrap into the sound.
+std::int64_t dff_marker_position(const DffMarker& marker, const DffTimecode& sound_start,
+                                 std::uint32_t rate);
 
 }  // namespace dsd

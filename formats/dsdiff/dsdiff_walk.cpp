@@ -60,6 +60,7 @@ class Walker {
         walk_diin(span.offset, span.offset + span.size, diin);
         diin.error = result_.error;
         diin.error_id = result_.error_id;
+        diin.error_id_length = result_.error_id_length;
         diin.error_offset = result_.error_offset;
         diin.error_size = result_.error_size;
         return diin;
@@ -184,8 +185,15 @@ class Walker {
                 }
                 result_.sound = DffChunkSpan{chunk.body, chunk.size};
                 result_.sound_is_dst = has_id(chunk.id, "DST ");
-            } else if (has_id(chunk.id, "ID3 ") && !result_.id3) {
-                result_.id3 = DffChunkSpan{chunk.body, chunk.size};
+            } else if (has_id(chunk.id, "ID3 ")) {
+                const DffChunkSpan tag{chunk.body, chunk.size};
+                if (!result_.id3) {
+                    result_.id3 = tag;
+                }
+                if (result_.tag_chunks.size() < dff_max_kept_tag_chunks) {
+                    result_.tag_chunks.push_back(tag);
+                }
+                ++result_.tag_chunk_count;
             } else if (has_id(chunk.id, "DIIN") && !result_.diin) {
                 result_.diin = DffChunkSpan{chunk.body, chunk.size};
             }
@@ -218,6 +226,8 @@ class Walker {
                 if (!once(result_.has_channels, chunk) || !read_channels(chunk)) {
                     return false;
                 }
+            } else if (has_id(chunk.id, "ABSS") && !result_.start_time) {
+                result_.start_time = DffChunkSpan{chunk.body, chunk.size};
             } else if (has_id(chunk.id, "CMPR")) {
                 ChunkId type{};
                 if (!at_least(chunk, 4) || !read(chunk.body, type)) {
@@ -287,33 +297,70 @@ class Walker {
             const bool artist = has_id(chunk.id, "DIAR");
             if (artist || has_id(chunk.id, "DITI")) {
                 auto& text = artist ? diin.artist : diin.title;
-                if (!text && !read_text(chunk, text)) {
+                if (!text && !read_text(chunk, 0, text)) {
                     return;
                 }
+            } else if (has_id(chunk.id, "EMID") && !diin.master_id) {
+                if (chunk.size <= dff_max_text_length) {
+                    std::string bytes(static_cast<std::size_t>(chunk.size), '\0');
+                    if (!read(chunk.body, as_bytes(bytes))) {
+                        return;
+                    }
+                    diin.master_id = std::move(bytes);
+                }
+            } else if (has_id(chunk.id, "MARK") && !read_marker(chunk, diin.markers)) {
+                return;
             }
             pos = chunk.next;
         }
     }
 
-    // A count (u32) and that many bytes of text.
-    bool read_text(const ChunkHeader& chunk, std::optional<std::string>& text) {
+    static std::span<std::uint8_t> as_bytes(std::string& text) {
+        return {reinterpret_cast<std::uint8_t*>(text.data()), text.size()};
+    }
+
+    // A count (u32) `count_at` bytes into the chunk, and that many bytes of
+    // text after it.
+    bool read_text(const ChunkHeader& chunk, std::uint64_t count_at,
+                   std::optional<std::string>& text) {
         std::array<std::uint8_t, 4> count_bytes{};
-        if (!at_least(chunk, count_bytes.size()) || !read(chunk.body, count_bytes)) {
+        if (!at_least(chunk, count_at + count_bytes.size()) ||
+            !read(chunk.body + count_at, count_bytes)) {
             return false;
         }
         const std::uint32_t count = load_be32(count_bytes);
-        if (!at_least(chunk, 4 + std::uint64_t{count})) {
+        if (!at_least(chunk, count_at + 4 + std::uint64_t{count})) {
             return false;
         }
         if (count > dff_max_text_length) {
             return true;
         }
         std::string bytes(count, '\0');
-        if (!read(chunk.body + 4,
-                  std::span(reinterpret_cast<std::uint8_t*>(bytes.data()), count))) {
+        if (!read(chunk.body + count_at + 4, as_bytes(bytes))) {
             return false;
         }
         text = std::move(bytes);
+        return true;
+    }
+
+    bool read_marker(const ChunkHeader& chunk, std::vector<DffMarker>& markers) {
+        std::array<std::uint8_t, dff_marker_fields_size> fields{};
+        if (!at_least(chunk, fields.size()) || !read(chunk.body, fields)) {
+            return false;
+        }
+        const std::span<const std::uint8_t> f(fields);
+        DffMarker marker;
+        marker.time = parse_dff_timecode(f);
+        marker.offset = static_cast<std::int32_t>(load_be32(f.subspan(8)));
+        marker.type = load_be16(f.subspan(12));
+        marker.channel = load_be16(f.subspan(14));
+        marker.track_flags = load_be16(f.subspan(16));
+        std::optional<std::string> text;
+        if (!read_text(chunk, dff_marker_fields_size - 4, text)) {
+            return false;
+        }
+        marker.text = std::move(text).value_or(std::string());
+        markers.push_back(std::move(marker));
         return true;
     }
 

@@ -6,6 +6,15 @@
 // body; then a 10-byte footer when a version 4 tag sets flag 0x10. Found tags
 // are copied exactly as they stand, so only their extent is needed.
 //
+// Reading a title, the tag's flags 0x80 (unsynchronisation: every FF 00 in
+// the body stands for FF) and 0x40 (an extended header, its size first) are
+// honoured. Frames follow: in version 2.2 a 3-character id and a 24-bit
+// size; in 2.3 a 4-character id, a 32-bit size and two flag bytes; in 2.4
+// the same with a syncsafe size, the flags 0x02 (the frame unsynchronised)
+// and 0x01 (a 4-byte data length before the data). A text frame's data is an
+// encoding byte (0 ISO-8859-1, 1 UTF-16 after a byte-order mark, 2 UTF-16
+// big-endian, 3 UTF-8) and the text, ended by a NUL or by the frame.
+//
 // The tags made here are version 2.4.0 with no flags, no padding and no
 // footer; each text frame is its id, a syncsafe size, two zero flag bytes,
 // then the encoding byte (0 ISO-8859-1, 3 UTF-8) and the text, unterminated.
@@ -41,6 +50,11 @@ struct Id3TextFrame {
 // pass the largest size a tag can declare (256 MiB) or an id is not four
 // characters.
 std::optional<std::vector<std::uint8_t>> make_id3v24_tag(std::span<const Id3TextFrame> frames);
+
+// The title (TIT2, in version 2.2 TT2) of a whole tag as UTF-8; nothing when
+// the tag has none or its frames cannot be read (compressed, encrypted,
+// damaged).
+std::optional<std::string> id3_title(std::span<const std::uint8_t> tag);
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing past U+10FFFF).

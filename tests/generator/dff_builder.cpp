@@ -27,6 +27,11 @@ void append_be64(Bytes& out, std::uint64_t value) {
     }
 }
 
+void append_be16(Bytes& out, std::uint16_t value) {
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
 void append_be32(Bytes& out, std::uint32_t value) {
     std::array<std::uint8_t, 4> raw{};
     store_be32(raw, value);

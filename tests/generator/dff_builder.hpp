@@ -14,6 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 // Appending fields to a body under construction.
 void append(Bytes& out, std::string_view text);
 void append(Bytes& out, const Bytes& bytes);
+void append_be16(Bytes& out, std::uint16_t value);
 void append_be32(Bytes& out, std::uint32_t value);
 void append_be64(Bytes& out, std::uint64_t value);
 

@@ -14,7 +14,7 @@ home=$(mktemp -d)
 trap 'rm -rf "$work" "$home"' EXIT
 cd "$work"
 mkdir sub dir.dsf
-touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt k.cue l.CUE m.Cue noext \
     "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
 
 status=0
@@ -84,6 +84,15 @@ for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect "$tool -- " :: d.dff e.DFF dir.dsf/ sub/
     expect "$tool -- --h" ::
 done
+expect "dff-dsf-split " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dsf-split -" :: -h -n -q -V --cue --help --no-clobber --quiet --version
+expect "dff-dsf-split --cue " :: k.cue l.CUE dir.dsf/ sub/
+expect "dff-dsf-split --cue=" :: --cue=k.cue --cue=l.CUE --cue=dir.dsf/ --cue=sub/
+expect "dff-dsf-split -n --cue k.cue " :: d.dff e.DFF dir.dsf/ sub/
+expect "dff-dsf-split -nq d.dff " :: dir.dsf/ sub/
+expect "dff-dsf-split d.dff s" :: sub/
+expect "dff-dsf-split d.dff sub " ::
+expect "dff-dsf-split -- -" ::
 expect "wav-rate-set " :: g.wav h.WAV dir.dsf/ sub/
 expect "wav-rate-set g.wav " :: g.wav h.WAV dir.dsf/ sub/
 expect "wav-rate-set sub/" :: sub/s.wav

@@ -22,7 +22,7 @@ status=0
 for tool in "$@"; do
     case $tool in
     dsf-dff-convert | dsf-dff256-dummy) want="a.dsf|b.DSF|sub" ;;
-    dff-dsf-convert | dff-dst-decode | dff-rate-set-*) want="d.dff|e.DFF|sub" ;;
+    dff-dsf-convert | dff-dst-decode | dff-dsf-split | dff-rate-set-*) want="d.dff|e.DFF|sub" ;;
     wav-rate-set) want="g.wav|h.WAV|sub" ;;
     *) echo "FAIL: unknown tool $tool"; status=1; continue ;;
     esac

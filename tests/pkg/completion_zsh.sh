@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 mkdir sub dir.dsf
-touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt noext \
+touch a.dsf b.DSF c.Dsf d.dff e.DFF f.Dff g.wav h.WAV i.Wav j.txt k.cue l.CUE m.Cue noext \
     "with space.dsf" "x.dsf.bak" sub/in.dsf sub/out.dff sub/s.wav sub/t.txt
 
 typeset -a offers
@@ -108,6 +108,14 @@ for option in case_glob no_case_glob; do
         expect $tool -- d.dff "" :: d.dff e.DFF dir.dsf sub
         expect $tool -- --h ::
     done
+    expect dff-dsf-split "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-split - :: --cue --no-clobber --quiet --help --version -n -q
+    expect dff-dsf-split --cue "" :: k.cue l.CUE dir.dsf sub
+    expect dff-dsf-split -n --cue k.cue "" :: d.dff e.DFF dir.dsf sub
+    expect dff-dsf-split -nq d.dff "" :: dir.dsf sub
+    expect dff-dsf-split d.dff s :: sub
+    expect dff-dsf-split d.dff sub "" ::
+    expect dff-dsf-split -- - ::
     expect wav-rate-set "" :: g.wav h.WAV dir.dsf sub
     expect wav-rate-set g.wav sub/ :: sub/s.wav
     expect wav-rate-set -- "" :: g.wav h.WAV dir.dsf sub
