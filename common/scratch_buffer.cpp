@@ -43,8 +43,20 @@ ScratchBuffer::ScratchBuffer(std::size_t size) : size_(size) {
     capacity_ = size;
 }
 
+ScratchBuffer::ScratchBuffer(ScratchBuffer&& other) noexcept
+    : data_(std::move(other.data_)),
+      capacity_(std::exchange(other.capacity_, 0)),
+      size_(std::exchange(other.size_, 0)) {}
+
 ScratchBuffer::~ScratchBuffer() {
+    if (!data_) {
+        return;
+    }
     auto& kept = spares();
+    // A thread that never took one keeps none: its list has no room.
+    if (kept.capacity() < max_spares) {
+        return;
+    }
     if (kept.size() == max_spares) {
         // The smallest goes.
         const auto smallest = std::min_element(

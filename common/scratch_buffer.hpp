@@ -19,6 +19,10 @@ class ScratchBuffer {
   public:
     explicit ScratchBuffer(std::size_t size);
     ~ScratchBuffer();
+    // The bytes go with it; the buffer moved from holds none. Given back on
+    // the thread that destroys it.
+    ScratchBuffer(ScratchBuffer&& other) noexcept;
+    ScratchBuffer& operator=(ScratchBuffer&&) = delete;
     ScratchBuffer(const ScratchBuffer&) = delete;
     ScratchBuffer& operator=(const ScratchBuffer&) = delete;
 

@@ -189,6 +189,11 @@ TEST(ScratchBuffer, AThreadReusesWhatItGaveBack) {
             const ScratchBuffer other(800);
             EXPECT_NE(other.bytes().data(), c.bytes().data());
         }).join();
+        ScratchBuffer moved_from(300);
+        const auto* bytes = moved_from.bytes().data();
+        const ScratchBuffer moved(std::move(moved_from));
+        EXPECT_EQ(moved.bytes().data(), bytes);
+        EXPECT_EQ(moved.bytes().size(), 300u);
     }
     const ScratchBuffer again(1000);
     EXPECT_EQ(again.bytes().data(), first);
