@@ -8,6 +8,7 @@
 #include <array>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "dst.hpp"
@@ -30,9 +31,13 @@ class Workers {
             slot.sound.resize(channels * bytes_per_channel);
         }
         threads_.reserve(threads);
-        for (unsigned i = 0; i < threads; ++i) {
-            threads_.emplace_back(
-                [this, channels, bytes_per_channel] { work(channels, bytes_per_channel); });
+        // Where the system refuses more threads, those it gave do the work.
+        try {
+            for (unsigned i = 0; i < threads; ++i) {
+                threads_.emplace_back(
+                    [this, channels, bytes_per_channel] { work(channels, bytes_per_channel); });
+            }
+        } catch (const std::system_error&) {
         }
     }
 
@@ -51,6 +56,7 @@ class Workers {
     Workers& operator=(const Workers&) = delete;
 
     std::size_t size() const { return slots_.size(); }
+    bool started() const { return !threads_.empty(); }
     Slot& slot(std::uint64_t frame) { return slots_[frame % slots_.size()]; }
 
     // The slot of frame `submitted_` is filled: the workers may take it.
@@ -169,6 +175,9 @@ StreamResult decode_stream(FrameSource& source, SoundSink& sink, unsigned channe
         return decode_inline(source, sink, channels, bytes_per_channel);
     }
     Workers workers(threads, channels, bytes_per_channel);
+    if (!workers.started()) {
+        return decode_inline(source, sink, channels, bytes_per_channel);
+    }
     std::uint64_t submitted = 0;
     bool source_ended = false;
     StreamStatus end_status = StreamStatus::ok;
