@@ -40,20 +40,10 @@ else
     work=$(mktemp -d "${TMPDIR:-/tmp}/dsd-split-bench.XXXXXX")
     where="$(dirname "$work") (not a tmpfs mounted for the run: needs root)"
 fi
-cleanup() {
-    if [[ -n $mounted ]]; then
-        umount "$mounted" && rmdir "$mounted"
-    else
-        rm -rf "$work"
-    fi
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-echo "== machine"
-echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), nproc $(nproc)"
-echo "kernel: $(uname -r); load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "work dir: $where: $(df -h --output=fstype,size "$work" | tail -1 | xargs)"
+# shellcheck source=bench/common.sh
+source "$(dirname "$0")/common.sh"
+bench_clean_up_on_exit
+bench_print_machine
 
 input=$work/album.dff
 if [[ -n ${BENCH_SPLIT_INPUT:-} ]]; then
