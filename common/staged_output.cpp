@@ -447,7 +447,16 @@ std::optional<Place> place_output(const std::string& final_name,
         // directories apply; a dangling or looping link fails here.
         const FileHandle probe(
             ::open(final_name.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-        if (!probe || ::fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (!probe) {
+            // A lookup the kernel restarts because a rename raced it counts
+            // the links of both tries, so a long chain can fail once with
+            // ELOOP; a real loop or dangling link fails every time.
+            if ((errno == ELOOP || errno == ENOENT) && look < max_looks) {
+                continue;
+            }
+            return std::nullopt;
+        }
+        if (::fstat(probe.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             return std::nullopt;
         }
         const auto existing = identity_of(probe.get());
