@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <vector>
 
 #include "dst.hpp"
@@ -45,7 +46,7 @@ constexpr std::size_t magnitudes = 4097;      // |prediction| >> 3
 // add without borrows; their sums stay below 2^16 except for bit 0 of the
 // filter whose 128 coefficients are all -256, and that lane sits at the top
 // of its word, where its carry falls off.
-using Lanes = std::array<std::uint64_t, 2>;
+struct alignas(16) Lanes : std::array<std::uint64_t, 2> {};
 constexpr std::uint32_t group_bias = 2048;
 constexpr std::uint64_t lane_ones = 0x0001000100010001;
 
@@ -134,30 +135,68 @@ struct Coder {
 
     // r for probability pm + 1 (pm 0 .. 127). When `stuck` (C started at
     // 4095, not below A), C stays at or above A for the whole frame and
-    // every r is 0. The outcome is picked by a mask, not a branch: r is
-    // close to random.
+    // every r is 0. Both outcomes are computed and one picked by a
+    // conditional move, not a branch: r is close to random, and the path
+    // from one bit's state to the next stays short.
     template <bool kMayStick>
-    DSD_DST_INLINE std::uint32_t decode(std::uint32_t pm, bool stuck) {
+    // Returns `bits` with r shifted in at the bottom.
+    DSD_DST_INLINE std::uint32_t decode(std::uint32_t pm, bool stuck, std::uint32_t bits) {
         const std::uint32_t A = state >> 8;
         const std::uint32_t i = (A & 0x780) | pm;
         const std::uint32_t h = A - q_tables.q[i];
         const std::uint64_t scaled = static_cast<std::uint64_t>(h) << (state & 63);
-        const std::uint64_t rest = value - scaled;
-        // All ones when C < h, that is r = 1 (both below 2^52).
-        std::uint64_t one = static_cast<std::uint64_t>(static_cast<std::int64_t>(rest) >> 63);
-        if constexpr (kMayStick) {
-            one &= stuck ? 0 : ~std::uint64_t{0};
-        }
-        value = rest + (scaled & one);
-        const auto one32 = static_cast<std::uint32_t>(one);
+        const std::uint32_t spare = state & 0xFF;
         const std::uint32_t if_zero = q_tables.outcome[i];
-        state = (state & 0xFF) + (if_zero ^ ((if_zero ^ h_outcomes[h]) & one32));
-        if ((state & 0xF8) == 0) {  // spare < 8
+        const std::uint32_t if_one = h_outcomes[h];
+        // r = 1 when C < h (both below 2^52).
+#if defined(__x86_64__) && defined(__GCC_ASM_FLAG_OUTPUTS__)
+        if constexpr (!kMayStick) {
+            // Compilers turn these selections into a branch, which fails
+            // half the time.
+            std::uint64_t rest = value;
+            std::uint32_t picked = if_zero;
+            asm("sub %[scaled], %[rest]\n\t"
+                "cmovb %[value], %[rest]\n\t"
+                "cmovb %[if_one], %[picked]\n\t"
+                "adc %[bits], %[bits]"
+                : [rest] "+&r"(rest), [picked] "+&r"(picked), [bits] "+&r"(bits)
+                : [scaled] "r"(scaled), [value] "r"(value), [if_one] "r"(if_one)
+                : "cc");
+            value = rest;
+            state = picked + spare;
+        } else
+#endif
+        {
+            const bool one = value < scaled && !(kMayStick && stuck);
+            bits = bits << 1 | (one ? 1 : 0);
+            const std::uint64_t mask = 0 - static_cast<std::uint64_t>(one);
+            value = (value - scaled) + (scaled & mask);
+            state = (if_zero ^ ((if_zero ^ if_one) & static_cast<std::uint32_t>(mask))) + spare;
+        }
+        if (static_cast<std::uint8_t>(state) < 8) {  // spare < 8
             refill();
         }
-        return one32 & 1;
+        return bits;
     }
 };
+
+// Two lanes words added as one vector where the compiler has them.
+#if defined(__GNUC__)
+using Words = std::uint64_t __attribute__((vector_size(16), may_alias));
+DSD_DST_INLINE const Words& words(const Lanes& lanes) {
+    return *reinterpret_cast<const Words*>(&lanes);
+}
+#else
+using Words = Lanes;
+inline const Words& words(const Lanes& lanes) {
+    return lanes;
+}
+inline Words& operator+=(Words& sum, const Words& lanes) {
+    sum[0] += lanes[0];
+    sum[1] += lanes[1];
+    return sum;
+}
+#endif
 
 // What one channel uses over a run of bytes.
 struct ChannelRun {
@@ -210,7 +249,7 @@ void FrameTables::build_filter(unsigned f) {
         for (unsigned v = 1; v < 256; ++v) {
             const Lanes& s = step[static_cast<unsigned>(std::countr_zero(v))];
             const Lanes& from = e[v & (v - 1)];
-            e[v] = {from[0] + s[0] - 4096 * lane_ones, from[1] + s[1] - 4096 * lane_ones};
+            e[v] = {{from[0] + s[0] - 4096 * lane_ones, from[1] + s[1] - 4096 * lane_ones}};
         }
     }
     // The bits of the current byte, newest lowest, under a leading 1.
@@ -320,7 +359,7 @@ bool Decoding::start(std::span<const std::uint8_t> frame, std::uint8_t* sound) {
     }
     coder_.state += static_cast<std::uint32_t>(spare);
     stuck_ = (coder_.value >> spare) == 4095;
-    coder_.decode<true>(reverse7(header.coef[0][0]), stuck_);
+    coder_.decode<true>(reverse7(header.coef[0][0]), stuck_, 0);
 
     bool half = false;
     for (unsigned c = 0; c < channels_; ++c) {
@@ -396,31 +435,42 @@ class ByteKernel {
             const ChannelRun& run = runs_[c];
             const std::uint8_t* h = run.history + history_bytes + b - 1;  // h[-g]: group g
             const Lanes* t = run.lut;
-            Lanes sum{};
-            for (unsigned g = 0; g < run.groups; ++g, t += 256) {
-                const Lanes& e = t[*(h - g)];
-                sum[0] += e[0];
-                sum[1] += e[1];
+            // The newest byte's group last: the others need not wait for it.
+            // Filters of the greatest order, the usual ones, take a loop
+            // without a count.
+            Words sum{};
+            if (run.groups == groups_max) {
+#if defined(__GNUC__)
+#pragma GCC unroll 16
+#endif
+                for (unsigned g = 1; g < groups_max; ++g) {
+                    sum += words(t[256 * g + h[-static_cast<std::ptrdiff_t>(g)]]);
+                }
+            } else {
+                for (unsigned g = 1; g < run.groups; ++g) {
+                    sum += words(t[256 * g + h[-static_cast<std::ptrdiff_t>(g)]]);
+                }
             }
-            lanes_[c] = sum;
+            sum += words(t[*h]);
+            std::memcpy(lanes_[c].data(), &sum, sizeof sum);
             acc_[c] = 1;
         }
     }
 
     DSD_DST_INLINE void bit(std::size_t b, unsigned i, unsigned c) {
         const ChannelRun& run = runs_[c];
-        const auto lane = static_cast<std::uint32_t>(lanes_[c][i / 4] >> lane_shift(i));
+        const std::uint32_t lane = lanes_[c][lane_index(i)];
         const std::int32_t x = static_cast<std::int16_t>(lane + run.cur[acc_[c]]);
-        const auto negative = static_cast<std::uint32_t>(x) >> 31;
-        const auto magnitude = static_cast<std::uint32_t>(x < 0 ? -x : x);
-        std::uint32_t pm = run.prob[magnitude >> 3];
+        // |x| >> 3 without a branch: for x < 0, ~((x - 1) >> 3) = -x >> 3.
+        const std::int32_t sign = x >> 31;
+        const auto negative = static_cast<std::uint32_t>(sign) & 1;
+        std::uint32_t pm = run.prob[static_cast<std::uint32_t>(((x + sign) >> 3) ^ sign)];
         if constexpr (generic) {
             if (8 * b + i < run.half_until) {
                 pm = 127;
             }
         }
-        const std::uint32_t r = coder_.decode<generic>(pm, stuck_);
-        acc_[c] = acc_[c] << 1 | (negative ^ r);
+        acc_[c] = coder_.decode<generic>(pm, stuck_, acc_[c]) ^ negative;
     }
 
     DSD_DST_INLINE void end(std::size_t b) {
@@ -439,7 +489,12 @@ class ByteKernel {
     std::uint8_t* sound_;
     std::uint64_t read_limit_;
     std::array<ChannelRun, room> runs_;
-    std::array<Lanes, room> lanes_;
+    // The lanes as stored in memory, one 16-bit load per bit.
+    static constexpr unsigned lane_index(unsigned i) {
+        const unsigned j = lane_shift(i) / 16;
+        return 4 * (i / 4) + (std::endian::native == std::endian::little ? j : 3 - j);
+    }
+    alignas(16) std::array<std::array<std::uint16_t, 8>, room> lanes_;
     std::array<std::uint32_t, room> acc_;
 };
 
