@@ -72,28 +72,27 @@ int main(int argc, char** argv) {
                 fitted_spec(channels, L, sound, config.order, config.table_length), sound));
             coded += frames.back().size();
         }
-        // One frame at a time, and two together; the best of five rounds,
-        // the machine may be shared.
-        dsd::dst::FrameDecoder decoder(channels, L);
-        Bytes sound(channels * L);
-        Bytes second_sound(channels * L);
+        // One frame at a time, and as many together as the decoder takes;
+        // the best of five rounds, the machine may be shared.
+        using dsd::dst::FrameDecoder;
+        FrameDecoder decoder(channels, L);
+        std::vector<Bytes> sounds(FrameDecoder::max_together, Bytes(channels * L));
         const double decoded = static_cast<double>(repeats) * n_frames;
         const auto sound_bytes = static_cast<double>(channels * L);
-        for (const bool pairs : {false, true}) {
+        for (const std::size_t together : {std::size_t{1}, FrameDecoder::max_together}) {
             double cpu = 1e9;
             bool ok = true;
             for (int round = 0; round < 5; ++round) {
                 const double start = cpu_seconds();
                 for (int r = 0; r < repeats; ++r) {
-                    for (std::size_t k = 0; k < frames.size(); k += pairs ? 2 : 1) {
-                        if (pairs && k + 1 < frames.size()) {
-                            const auto status =
-                                decoder.decode(frames[k], sound, frames[k + 1], second_sound);
-                            ok = ok && status[0] == dsd::dst::FrameStatus::ok &&
-                                 status[1] == dsd::dst::FrameStatus::ok;
-                        } else {
-                            ok =
-                                ok && decoder.decode(frames[k], sound) == dsd::dst::FrameStatus::ok;
+                    for (std::size_t k = 0; k < frames.size(); k += together) {
+                        std::vector<FrameDecoder::Job> jobs;
+                        for (std::size_t j = k; j < std::min(k + together, frames.size()); ++j) {
+                            jobs.push_back({frames[j], sounds[j - k]});
+                        }
+                        decoder.decode(jobs);
+                        for (const auto& job : jobs) {
+                            ok = ok && job.status == dsd::dst::FrameStatus::ok;
                         }
                     }
                 }
@@ -106,7 +105,8 @@ int main(int argc, char** argv) {
             std::printf(
                 "%u ch, order %3u, table %2u, %s: coded %.3f of the sound; %7.1f frames/s, "
                 "%6.1f s of sound per CPU second, %.2f ns per bit\n",
-                channels, config.order, config.table_length, pairs ? "by two" : "one by one",
+                channels, config.order, config.table_length,
+                together > 1 ? "together" : "one by one",
                 static_cast<double>(coded) / (static_cast<double>(n_frames) * sound_bytes),
                 decoded / cpu, decoded / dsd::dst::frames_per_second / cpu,
                 1e9 * cpu / (decoded * 8 * sound_bytes));

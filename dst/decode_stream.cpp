@@ -1,6 +1,6 @@
 // Frames decoded by worker threads in a ring of slots: the calling thread
 // fills free slots from the source in file order, the workers claim them in
-// the same order, two at a time when they can (a decoder runs two frames
+// the same order, several at a time when they can (a decoder runs several frames
 // almost as fast as one), and the calling thread hands each finished slot
 // to the sink before reusing it. The ring's size bounds the memory.
 #include <sched.h>
@@ -26,7 +26,7 @@ struct Slot {
 class Workers {
   public:
     Workers(unsigned threads, unsigned channels, std::size_t bytes_per_channel)
-        : slots_(4 * static_cast<std::size_t>(threads) + 2) {
+        : slots_((FrameDecoder::max_together + 1) * static_cast<std::size_t>(threads) + 2) {
         for (Slot& slot : slots_) {
             slot.sound.resize(channels * bytes_per_channel);
         }
@@ -69,6 +69,17 @@ class Workers {
         work_ready_.notify_one();
     }
 
+    // No frame follows those submitted.
+    void end() {
+        {
+            const std::lock_guard lock(mutex_);
+            no_more_ = true;
+        }
+        work_ready_.notify_all();
+    }
+
+    // The frame's slot once it is decoded. A frame not yet claimed has at
+    // least a group of frames after it submitted, or is among the last.
     Slot& wait_for(std::uint64_t frame) {
         Slot& s = slot(frame);
         std::unique_lock lock(mutex_);
@@ -81,25 +92,27 @@ class Workers {
         FrameDecoder decoder(channels, bytes_per_channel);
         std::unique_lock lock(mutex_);
         for (;;) {
-            work_ready_.wait(lock, [&] { return stopping_ || claimed_ < submitted_; });
+            // A whole group when one can come: frames decoded alone are slower.
+            work_ready_.wait(lock, [&] {
+                return stopping_ || submitted_ - claimed_ >= FrameDecoder::max_together ||
+                       (no_more_ && claimed_ < submitted_);
+            });
             if (stopping_) {
                 return;
             }
-            Slot& s = slot(claimed_++);
-            Slot* t = claimed_ < submitted_ ? &slot(claimed_++) : nullptr;
-            lock.unlock();
-            std::array<FrameStatus, 2> status{};
-            if (t != nullptr) {
-                status = decoder.decode(s.frame, s.sound, t->frame, t->sound);
-            } else {
-                status[0] = decoder.decode(s.frame, s.sound);
+            std::array<Slot*, FrameDecoder::max_together> taken{};
+            std::array<FrameDecoder::Job, FrameDecoder::max_together> jobs;
+            std::size_t count = 0;
+            for (; count < taken.size() && claimed_ < submitted_; ++count) {
+                taken[count] = &slot(claimed_++);
+                jobs[count] = {taken[count]->frame, taken[count]->sound};
             }
+            lock.unlock();
+            decoder.decode(std::span(jobs).first(count));
             lock.lock();
-            s.status = status[0];
-            s.done = true;
-            if (t != nullptr) {
-                t->status = status[1];
-                t->done = true;
+            for (std::size_t k = 0; k < count; ++k) {
+                taken[k]->status = jobs[k].status;
+                taken[k]->done = true;
             }
             frame_done_.notify_all();
         }
@@ -113,32 +126,31 @@ class Workers {
     std::uint64_t submitted_ = 0;
     std::uint64_t claimed_ = 0;
     bool stopping_ = false;
+    bool no_more_ = false;
 };
 
 StreamResult decode_inline(FrameSource& source, SoundSink& sink, unsigned channels,
                            std::size_t bytes_per_channel) {
     FrameDecoder decoder(channels, bytes_per_channel);
-    std::array<std::vector<std::uint8_t>, 2> frames;
-    std::array<std::vector<std::uint8_t>, 2> sounds;
+    std::array<std::vector<std::uint8_t>, FrameDecoder::max_together> frames;
+    std::array<std::vector<std::uint8_t>, FrameDecoder::max_together> sounds;
+    std::array<FrameDecoder::Job, FrameDecoder::max_together> jobs;
     for (auto& sound : sounds) {
         sound.resize(channels * bytes_per_channel);
     }
     StreamResult result;
     for (;;) {
-        // Up to two frames, decoded together.
+        // As many frames as are decoded together.
         std::size_t read = 0;
         FrameSource::Next last = FrameSource::Next::frame;
-        while (read < 2 && (last = source.next(frames[read])) == FrameSource::Next::frame) {
+        while (read < frames.size() &&
+               (last = source.next(frames[read])) == FrameSource::Next::frame) {
+            jobs[read] = {frames[read], sounds[read]};
             ++read;
         }
-        std::array<FrameStatus, 2> status{};
-        if (read == 2) {
-            status = decoder.decode(frames[0], sounds[0], frames[1], sounds[1]);
-        } else if (read == 1) {
-            status[0] = decoder.decode(frames[0], sounds[0]);
-        }
+        decoder.decode(std::span(jobs).first(read));
         for (std::size_t k = 0; k < read; ++k, ++result.frames) {
-            if (status[k] == FrameStatus::damaged) {
+            if (jobs[k].status == FrameStatus::damaged) {
                 result.status = StreamStatus::damaged;
                 return result;
             }
@@ -196,6 +208,7 @@ StreamResult decode_stream(FrameSource& source, SoundSink& sink, unsigned channe
                     break;
             }
             source_ended = true;
+            workers.end();
         }
         if (result.frames == submitted) {
             result.status = end_status;

@@ -16,6 +16,7 @@
 
 namespace {
 
+using dsd::dst::FrameDecoder;
 using dsd::dst::FrameStatus;
 
 void require(bool condition) {
@@ -65,13 +66,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((data[1] & 4) != 0) {
         const std::span<const std::uint8_t> half = frame.first(frame.size() / 2);
         const Decoded half_alone = alone(half);
+        // Decoded together with another frame or two, each gives what it
+        // gives alone.
         for (const auto& other : {std::make_pair(frame, once), std::make_pair(half, half_alone)}) {
-            Decoded first{FrameStatus::ok, std::vector<std::uint8_t>(channels * L)};
-            Decoded second = first;
-            const auto status = decoder->decode(frame, first.sound, other.first, second.sound);
-            first.status = status[0];
-            second.status = status[1];
-            require(first == once && second == other.second);
+            for (const std::size_t count : {2, 3}) {
+                std::vector<Decoded> together(
+                    count, Decoded{FrameStatus::ok, std::vector<std::uint8_t>(channels * L)});
+                std::vector<FrameDecoder::Job> jobs;
+                for (std::size_t k = 0; k < count; ++k) {
+                    jobs.push_back({k == 1 ? other.first : frame, together[k].sound});
+                }
+                decoder->decode(jobs);
+                for (std::size_t k = 0; k < count; ++k) {
+                    together[k].status = jobs[k].status;
+                    require(together[k] == (k == 1 ? other.second : once));
+                }
+            }
         }
     }
     return 0;

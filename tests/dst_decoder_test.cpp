@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <random>
 
@@ -452,10 +453,10 @@ TEST(DstDamage, CodedDataEndsWithinItsLimits) {
     EXPECT_FALSE(decode(real, 2, L64));
 }
 
-// Two frames decoded together give what each gives alone, whatever each
-// is: stored, damaged early or late, with half probability (whose start is
+// Frames decoded together give what each gives alone, whatever each is:
+// stored, damaged early or late, with half probability (whose start is
 // decoded apart), with a coder that starts at C = 4095, or of any shape.
-TEST(DstPair, SameAsOneByOne) {
+TEST(DstTogether, SameAsOneByOne) {
     constexpr unsigned channels = 2;
     std::vector<Bytes> frames;
     for (std::uint32_t seed = 1; seed <= 6; ++seed) {
@@ -486,18 +487,32 @@ TEST(DstPair, SameAsOneByOne) {
         const FrameStatus status = decoder.decode(f, sound);
         alone.emplace_back(status, status == FrameStatus::ok ? sound : Bytes());
     }
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        for (std::size_t j = 0; j < frames.size(); ++j) {
-            Bytes first(channels * L8);
-            Bytes second(channels * L8);
-            const auto status = decoder.decode(frames[i], first, frames[j], second);
-            EXPECT_EQ(status[0], alone[i].first) << i << " with " << j;
-            EXPECT_EQ(status[1], alone[j].first) << j << " after " << i;
-            EXPECT_TRUE(status[0] != FrameStatus::ok || first == alone[i].second) << i << ", " << j;
-            EXPECT_TRUE(status[1] != FrameStatus::ok || second == alone[j].second)
-                << i << ", " << j;
+    // Every frame with every other as a pair and as a triple, then all of
+    // them in one list, longer than the decoder takes at once.
+    const auto same_as_alone = [&](const std::vector<std::size_t>& picked) {
+        std::vector<Bytes> sounds(picked.size(), Bytes(channels * L8));
+        std::vector<FrameDecoder::Job> jobs;
+        for (std::size_t k = 0; k < picked.size(); ++k) {
+            jobs.push_back({frames[picked[k]], sounds[k]});
+        }
+        decoder.decode(jobs);
+        for (std::size_t k = 0; k < picked.size(); ++k) {
+            const auto& [status, sound] = alone[picked[k]];
+            EXPECT_EQ(jobs[k].status, status) << "frame " << picked[k] << " at " << k;
+            EXPECT_TRUE(status != FrameStatus::ok || sounds[k] == sound)
+                << "frame " << picked[k] << " at " << k;
+        }
+    };
+    const std::size_t n = frames.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            same_as_alone({i, j});
+            same_as_alone({i, j, (i + 2 * j + 1) % n});
         }
     }
+    std::vector<std::size_t> all(n);
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    same_as_alone(all);
 }
 
 // The frames of a stream, with frame `bad` (if any) damaged.
