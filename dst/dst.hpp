@@ -137,9 +137,9 @@ unsigned available_threads();
 //
 // The source hands out the frames in file order; the sink takes the decoded
 // sound of each frame in the same order. Both are called from the thread
-// that called decode_stream only. At most 4 x threads + 2 frames are in
-// flight, their buffers reused, so memory does not depend on the stream's
-// length.
+// that called decode_stream only. At most (max_together + 1) x threads + 2
+// frames are in flight, their buffers reused, so memory does not depend on
+// the stream's length.
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
