@@ -133,13 +133,13 @@ struct Coder {
     // counted from the byte that holds the code's first bit.
     std::uint64_t read() const { return 8 * static_cast<std::uint64_t>(next) - spare(); }
 
-    // r for probability pm + 1 (pm 0 .. 127). When `stuck` (C started at
-    // 4095, not below A), C stays at or above A for the whole frame and
-    // every r is 0. Both outcomes are computed and one picked by a
-    // conditional move, not a branch: r is close to random, and the path
-    // from one bit's state to the next stays short.
+    // Decodes r for probability pm + 1 (pm 0 .. 127) and returns `bits`
+    // with r shifted in at the bottom. When `stuck` (C started at 4095, not
+    // below A), C stays at or above A for the whole frame and every r is 0.
+    // Both outcomes are computed and one picked by a conditional move, not
+    // a branch: r is close to random, and the path from one bit's state to
+    // the next stays short.
     template <bool kMayStick>
-    // Returns `bits` with r shifted in at the bottom.
     DSD_DST_INLINE std::uint32_t decode(std::uint32_t pm, bool stuck, std::uint32_t bits) {
         const std::uint32_t A = state >> 8;
         const std::uint32_t i = (A & 0x780) | pm;
