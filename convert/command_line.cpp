@@ -51,6 +51,20 @@ std::optional<unsigned long> job_count(std::string_view value) {
 
 }  // namespace
 
+std::string_view option_error_text(OptionError error) {
+    switch (error) {
+        case OptionError::unknown:
+            return text::unknown_option;
+        case OptionError::missing_value:
+            return text::missing_value;
+        case OptionError::unexpected_value:
+            return text::unexpected_value;
+        case OptionError::none:
+            break;
+    }
+    return {};
+}
+
 ConverterCommand read_converter_command(
     int argc, const char* const argv[],
     const std::function<bool(std::string_view)>& is_input_name) {
@@ -75,15 +89,8 @@ ConverterCommand read_converter_command(
         }
         return command;
     }
-    switch (scan.error) {
-        case OptionError::unknown:
-            return refused(text::unknown_option, scan.error_option);
-        case OptionError::missing_value:
-            return refused(text::missing_value, scan.error_option);
-        case OptionError::unexpected_value:
-            return refused(text::unexpected_value, scan.error_option);
-        case OptionError::none:
-            break;
+    if (scan.error != OptionError::none) {
+        return refused(option_error_text(scan.error), scan.error_option);
     }
     ConverterCommand command;
     const std::string* jobs_given = nullptr;

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tool_options.hpp"
+
 namespace dsd {
 
 struct ConverterCommand {
@@ -35,6 +37,10 @@ struct ConverterCommand {
 // --parents, -n, -q or -j the command line means what it always has: -h,
 // --help, -V and --version count only as the sole argument, and every other
 // argument but the first "--" is a name.
+// The message template ("%s" the option as written) for a wrong option, or an
+// empty view for OptionError::none.
+std::string_view option_error_text(OptionError error);
+
 ConverterCommand read_converter_command(int argc, const char* const argv[],
                                         const std::function<bool(std::string_view)>& is_input_name);
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "byte_source.hpp"
+#include "command_line.hpp"
 #include "console.hpp"
 #include "cue.hpp"
 #include "dff_report.hpp"
@@ -731,15 +732,8 @@ int run_dff_splitter(int argc, char** argv, const char* name) {
                 break;
         }
     }
-    switch (scan.error) {
-        case OptionError::unknown:
-            return say(text::unknown_option, scan.error_option);
-        case OptionError::missing_value:
-            return say(text::missing_value, scan.error_option);
-        case OptionError::unexpected_value:
-            return say(text::unexpected_value, scan.error_option);
-        case OptionError::none:
-            break;
+    if (scan.error != OptionError::none) {
+        return say(option_error_text(scan.error), scan.error_option);
     }
     if (scan.names.size() != 2) {
         return say(split::usage, argv[0] != nullptr ? argv[0] : "");
