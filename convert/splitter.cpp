@@ -280,12 +280,13 @@ std::string two_digits(std::uint64_t n) {
     return digits;
 }
 
-// h:mm:ss.hh, hundredths taken down.
+// h:mm:ss.ff, ff the frame of 1/75 s (taken down), as a CUE sheet counts
+// them: the places of an SACD's tracks and of a CUE sheet print exactly.
 std::string clock_time(std::uint64_t samples, std::uint32_t rate) {
     const std::uint64_t seconds = samples / rate;
-    const std::uint64_t hundredths = samples % rate * 100 / rate;
+    const std::uint64_t frames = samples % rate * 75 / rate;
     return std::to_string(seconds / 3600) + ":" + two_digits(seconds / 60 % 60) + ":" +
-           two_digits(seconds % 60) + "." + two_digits(hundredths);
+           two_digits(seconds % 60) + "." + two_digits(frames);
 }
 
 std::string_view cue_error_text(CueError error) {

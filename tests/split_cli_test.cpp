@@ -106,12 +106,12 @@ Bytes tag_of_dsf(const Bytes& dsf) {
     return at == 0 ? Bytes{} : Bytes(dsf.begin() + static_cast<std::ptrdiff_t>(at), dsf.end());
 }
 
-// h:mm:ss.hh of a place given in bytes of each channel.
+// h:mm:ss.ff (frames of 1/75 s) of a place given in bytes of each channel.
 std::string clock_text(std::uint64_t bytes) {
     std::ostringstream out;
-    const std::uint64_t hundredths = bytes * 8 * 100 / fs;
-    out << hundredths / 360000 << ':' << std::setfill('0') << std::setw(2) << hundredths / 6000 % 60
-        << ':' << std::setw(2) << hundredths / 100 % 60 << '.' << std::setw(2) << hundredths % 100;
+    const std::uint64_t frames = bytes * 8 * 75 / fs;
+    out << frames / 270000 << ':' << std::setfill('0') << std::setw(2) << frames / 4500 % 60 << ':'
+        << std::setw(2) << frames / 75 % 60 << '.' << std::setw(2) << frames % 75;
     return out.str();
 }
 
