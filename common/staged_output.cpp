@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -40,6 +42,7 @@ constexpr std::size_t max_stem = 128;
 constexpr std::size_t suffix_letters = 8;
 constexpr std::string_view temp_extension = ".part";
 constexpr std::size_t max_temp_name = 1 + max_stem + 1 + suffix_letters + temp_extension.size();
+static_assert(max_temp_name <= NAME_MAX);  // every name the signal handlers remove fits a record
 
 enum PendingState : int {
     entry_free,
@@ -59,7 +62,7 @@ namespace detail {
 struct PendingName {
     std::atomic<int> state{entry_free};
     int directory = -1;
-    char name[max_temp_name + 1] = {};
+    char name[NAME_MAX + 1] = {};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
@@ -71,6 +74,8 @@ using detail::PendingName;
 
 // One record for each output staged at once.
 PendingName pending_names[StagedOutput::max_at_once];
+// Directories made for outputs still to come; each holds its parent open.
+PendingName made_directories[StagedOutput::max_at_once];
 // Set by the first handler: no new temporary may appear after its sweep.
 std::atomic<int> terminating{0};
 
@@ -109,6 +114,21 @@ void remove_pending_and_reraise(int sig) {
         }
         if (state == entry_named) {
             ::unlinkat(entry.directory, entry.name, 0);
+        }
+    }
+    // Deepest first, as they empty: a pass that removes none ends it.
+    for (bool removed = true; removed;) {
+        removed = false;
+        for (auto& entry : made_directories) {
+            int state = entry.state.load();
+            while (state == entry_changing) {
+                state = entry.state.load();
+            }
+            if (state == entry_named &&
+                ::unlinkat(entry.directory, entry.name, AT_REMOVEDIR) == 0) {
+                entry.state.store(entry_free);
+                removed = true;
+            }
         }
     }
     // The signal stays blocked until the handler returns, and then ends the
@@ -155,11 +175,12 @@ class SignalBlock {
 // The record for `name`, about to appear in `directory`; null when none is
 // free or a handler has begun. Call with the handled signals blocked, and
 // settle it once the name is there or not.
-PendingName* reserve_pending(int directory, const std::string& name) {
-    if (name.size() > max_temp_name) {
+PendingName* reserve_pending(int directory, const std::string& name,
+                             std::span<PendingName> records = pending_names) {
+    if (name.size() > NAME_MAX) {
         return nullptr;
     }
-    for (auto& entry : pending_names) {
+    for (auto& entry : records) {
         int expected = entry_free;
         if (entry.state.compare_exchange_strong(expected, entry_changing)) {
             if (terminating.load() != 0) {
@@ -556,6 +577,39 @@ bool rename_where_free(int dir, const std::string& from, const std::string& to) 
 }
 
 }  // namespace
+
+MadeDirectory::MadeDirectory(const std::string& path) {
+    install_handlers();
+    const std::size_t slash = path.find_last_of('/');
+    const std::string parent =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        return;
+    }
+    const int parent_fd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (parent_fd < 0) {
+        return;
+    }
+    const SignalBlock block;
+    record_ = reserve_pending(parent_fd, name, made_directories);
+    if (record_ == nullptr) {
+        ::close(parent_fd);
+        return;
+    }
+    settle_pending(record_, true);
+}
+
+MadeDirectory::~MadeDirectory() {
+    if (record_ == nullptr) {
+        return;
+    }
+    const SignalBlock block;
+    change_pending(record_);
+    const int parent_fd = record_->directory;
+    settle_pending(record_, false);
+    ::close(parent_fd);
+}
 
 sigset_t terminating_signal_set() {
     sigset_t set;

@@ -22,6 +22,22 @@ namespace detail {
 struct PendingName;  // what the signal handlers read to remove a temporary name
 }  // namespace detail
 
+// A directory made for outputs still to come. Until it is forgotten (the
+// object's end), a signal that ends the process removes it after the staged
+// temporaries, if it is empty by then, deepest directories first. Best
+// effort: nothing is kept when its parent cannot be opened or every record
+// is taken.
+class MadeDirectory {
+  public:
+    explicit MadeDirectory(const std::string& path);
+    MadeDirectory(const MadeDirectory&) = delete;
+    MadeDirectory& operator=(const MadeDirectory&) = delete;
+    ~MadeDirectory();
+
+  private:
+    detail::PendingName* record_ = nullptr;
+};
+
 // Written as an unnamed file (O_TMPFILE) in the final name's directory,
 // linked in and renamed over any existing file by commit(), after which the
 // directory is synced. Until then no name leads to it, so a crash or SIGKILL

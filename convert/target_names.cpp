@@ -79,13 +79,13 @@ TargetDirectories::Made TargetDirectories::make(const std::vector<std::string>& 
     made.lease.owner_ = this;
     for (const auto& dir : directories) {
         if (const auto known = users_.find(dir); known != users_.end()) {
-            ++known->second;
+            ++known->second.conversions;
             made.lease.used_.push_back(dir);
             continue;
         }
         // The mode a new directory gets under the umask, as mkdir -p gives.
         if (::mkdir(dir.c_str(), 0777) == 0) {
-            users_.emplace(dir, 1);
+            users_.emplace(dir, Use{1, std::make_unique<MadeDirectory>(dir)});
             made.lease.used_.push_back(dir);
         } else if (errno != EEXIST) {
             made.failed = dir;
@@ -100,7 +100,7 @@ void TargetDirectories::release(const std::vector<std::string>& used, bool remov
     const std::lock_guard lock(mutex_);
     for (auto dir = used.rbegin(); dir != used.rend(); ++dir) {
         const auto known = users_.find(*dir);
-        if (known == users_.end() || --known->second != 0) {
+        if (known == users_.end() || --known->second.conversions != 0) {
             continue;
         }
         // Fails, as it should, once another conversion's output is inside.

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "staged_output.hpp"
 
 namespace dsd {
 
@@ -27,7 +30,8 @@ std::optional<TargetName> target_name(std::string_view dir, std::string_view inp
 
 // The directories one run makes, shared by the conversions it runs at once:
 // a conversion that fails removes those it made that no other uses (if they
-// are still empty), so a failed input leaves nothing behind.
+// are still empty), so a failed input leaves nothing behind; a signal that
+// ends the run removes those of the conversions under way likewise.
 class TargetDirectories {
   public:
     class Lease {
@@ -60,8 +64,12 @@ class TargetDirectories {
   private:
     void release(const std::vector<std::string>& used, bool remove);
 
+    struct Use {
+        unsigned conversions = 0;
+        std::unique_ptr<MadeDirectory> made;  // removed by a signal until the last is done
+    };
     std::mutex mutex_;
-    std::map<std::string, unsigned> users_;  // made by this run: conversions using each
+    std::map<std::string, Use> users_;  // made by this run
 };
 
 }  // namespace dsd

@@ -397,6 +397,37 @@ TEST_F(Signals, BatchLeavesNoTemporaryOfAnyJob) {
     }
 }
 
+// The directories --parents made for the conversions under way go with
+// their temporaries; one that already holds a finished output stays.
+TEST_F(Signals, ParentsBatchLeavesNoDirectoryItMade) {
+    std::filesystem::create_directories(dir / "rips/a/b");
+    std::filesystem::create_directories(dir / "rips/c");
+    std::filesystem::create_directories(dir / "out");
+    std::filesystem::rename(dir / "big.dsf", dir / "rips/a/b/big.dsf");
+    write_sparse_dsf(dir / "rips/c/two.dsf", sound);
+    write_file(dir / "rips/c/small.dsf", make(1000));
+    for (const int sig : {SIGINT, SIGTERM}) {
+        std::filesystem::remove_all(dir / "out/rips");
+        auto expected = snapshot(dir.path());
+        RunOptions options;
+        options.cwd = dir.path();
+        options.while_running = [&](pid_t pid) {
+            wait_until_mid_way(pid, 64 << 20);
+            ::kill(pid, sig);
+        };
+        const auto r = run_program(convert,
+                                   {"-j", "2", "--parents", "-t", "out", "rips/c/small.dsf",
+                                    "rips/a/b/big.dsf", "rips/c/two.dsf"},
+                                   options);
+        EXPECT_EQ(r.status, 128 + sig) << strsignal(sig);
+        // small.dsf was done long before the signal: its output and the
+        // directories above it stay, out/rips/a and out/rips/a/b go.
+        EXPECT_TRUE(std::filesystem::remove(dir / "out/rips/c/small.dff")) << strsignal(sig);
+        expected["/out/rips"] = expected["/out/rips/c"] = "(other)";
+        EXPECT_EQ(snapshot(dir.path()), expected) << strsignal(sig);
+    }
+}
+
 // Another conversion to the same name removes the temporaries nobody holds
 // but never the one a running conversion writes.
 TEST_F(Signals, ARunningConversionsTemporaryIsKept) {
