@@ -67,11 +67,20 @@ const Say to_stderr = report;
 // it starts inherit that): the run looks for one between two pieces of
 // sound, undoes everything it made, and only then lets the signal end it as
 // it would have. Faults are not held; they could not be answered anyway.
+// Nor are signals the caller ignores (nohup, a background job): held, they
+// would still be pending.
 class HeldSignals {
   public:
     HeldSignals() : set_(terminating_signal_set()) {
         for (const int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT}) {
             sigdelset(&set_, sig);
+        }
+        for (int sig = 1; sig < NSIG; ++sig) {
+            struct sigaction action {};
+            if (sigismember(&set_, sig) == 1 && ::sigaction(sig, nullptr, &action) == 0 &&
+                action.sa_handler == SIG_IGN) {
+                sigdelset(&set_, sig);
+            }
         }
         ::pthread_sigmask(SIG_BLOCK, &set_, &old_);
     }

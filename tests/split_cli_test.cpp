@@ -560,6 +560,28 @@ TEST_F(Split, ASignalLeavesNothing) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
 }
 
+// A signal the caller ignores (nohup) is no reason to stop.
+TEST_F(Split, AnIgnoredSignalIsIgnored) {
+    if (!tracing_available()) {
+        GTEST_SKIP() << "needs ptrace of a natively run program to signal it inside its loop";
+    }
+    write_file(dir / "in.dff", file_of(five_tracks()));
+    pid_t child = 0;
+    RunOptions options;
+    options.ignored_signals = {SIGHUP, SIGINT};
+    options.while_running = [&](pid_t pid) { child = pid; };
+    options.stop_after_syscall = is_large_pread;
+    options.while_stopped = [&] {
+        ::kill(child, SIGHUP);
+        ::kill(child, SIGINT);
+    };
+    const auto r = run({"-q", "in.dff", "out"}, options);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(entries_of(dir / "out").size(), 5u);
+}
+
 // 255 tracks, all staged at once until the last is complete.
 TEST_F(Split, TheMostTracksThereMayBe) {
     Master m;

@@ -276,6 +276,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
             ::umask(*options.umask);
         }
         ::signal(SIGXFSZ, options.ignore_sigxfsz ? SIG_IGN : SIG_DFL);
+        for (const int sig : options.ignored_signals) {
+            ::signal(sig, SIG_IGN);
+        }
         if (options.run_as) {
             const struct passwd* pw = ::getpwuid(*options.run_as);
             const gid_t gid = pw != nullptr ? pw->pw_gid : *options.run_as;

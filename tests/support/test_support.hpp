@@ -44,6 +44,7 @@ struct RunOptions {
     std::optional<uid_t> run_as;                   // drop to this uid (and its gid) before exec
     std::optional<std::uint64_t> file_size_limit;  // RLIMIT_FSIZE in bytes
     bool ignore_sigxfsz = false;
+    std::vector<int> ignored_signals;  // as nohup or a background job leaves them
     std::optional<mode_t> umask;
     std::optional<std::string> argv0;  // default: the program path
     // Standard output: a file (such as /dev/full) instead of a capture, or a
