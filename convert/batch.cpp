@@ -24,10 +24,12 @@ namespace text = convert_text;
 
 constexpr int failure = 1;
 
-// An input refused before anything is opened: the message, and its value.
+// An input refused before anything is opened: the message, and its value;
+// a repeat of an earlier input is only skipped.
 struct Refusal {
     std::string_view text;
     std::string value;
+    bool skipped = false;
 };
 
 struct BatchJob {
@@ -35,6 +37,16 @@ struct BatchJob {
     std::optional<Refusal> refusal;
     std::uint64_t size = 0;  // for the progress line
 };
+
+// Whether two names lead to one file (or are the same missing name).
+bool same_file(const std::string& first, const std::string& second) {
+    struct stat a {};
+    struct stat b {};
+    if (::stat(first.c_str(), &a) != 0 || ::stat(second.c_str(), &b) != 0) {
+        return first == second;
+    }
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 std::vector<BatchJob> plan_jobs(const Direction& direction, const ConverterCommand& command) {
     std::vector<BatchJob> jobs;
@@ -50,8 +62,11 @@ std::vector<BatchJob> plan_jobs(const Direction& direction, const ConverterComma
             auto name = target_name(command.target, input, direction.output.lower, command.parents);
             if (!name) {
                 job.refusal = Refusal{text::outside_target, input};
-            } else if (!outputs.emplace(name->output, jobs.size()).second) {
-                job.refusal = Refusal{text::same_output, name->output};
+            } else if (const auto [earlier, added] = outputs.emplace(name->output, jobs.size());
+                       !added) {
+                const bool again = same_file(jobs[earlier->second].file.input, input);
+                job.refusal =
+                    Refusal{again ? text::given_again : text::same_output, name->output, again};
             } else {
                 job.file.output = std::move(name->output);
                 job.file.directories = std::move(name->directories);
@@ -134,7 +149,10 @@ int run_batch(const Direction& direction, const MakeConversion& make,
         FileReport report(console, job.file.input, FileReport::Mode::batch, command.quiet);
         ProgressCounter& progress = display.start(slot, index + 1, job.file.input, job.size);
         Outcome outcome = Outcome::failed;
-        if (job.refusal) {
+        if (job.refusal && job.refusal->skipped) {
+            report.about_input(job.refusal->text, job.refusal->value);
+            outcome = Outcome::skipped;
+        } else if (job.refusal) {
             report.message(Stream::out, job.refusal->text, job.refusal->value);
         } else {
             outcome = convert_file(job.file, *make(), report, progress, settings);

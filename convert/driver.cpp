@@ -97,10 +97,6 @@ void prepare_process() {
 
 Outcome convert_file(const FileJob& job, Conversion& conversion, FileReport& report,
                      ProgressCounter& progress, const FileSettings& settings) {
-    if (settings.no_clobber && name_taken(job.output)) {
-        report.about_input(text::not_overwritten, job.output);
-        return Outcome::skipped;
-    }
     // Read-only: the input is never written, so read-only files and media
     // convert like any other.
     auto in = open_for_reading(job.input);
@@ -108,6 +104,12 @@ Outcome convert_file(const FileJob& job, Conversion& conversion, FileReport& rep
     if (!input_identity) {
         report.message(Stream::out, text::cannot_open_input, job.input);
         return Outcome::failed;
+    }
+    // Only an input there is counts as done when skipped (its header lines
+    // are not printed, so it is not read).
+    if (settings.no_clobber && name_taken(job.output)) {
+        report.about_input(text::not_overwritten, job.output);
+        return Outcome::skipped;
     }
     if (!conversion.check(in->get(), report)) {
         return Outcome::failed;

@@ -111,6 +111,9 @@ inline constexpr std::string_view outside_target =
     "Usage: Name is absolute or has '..' (--parents). %s\n";
 // Its output name is that of an earlier input of the same run.
 inline constexpr std::string_view same_output = "Output of an earlier input, not converted : %s\n";
+// The same file given again (as cp warns of it): converted once, the repeat
+// skipped and counted as done.
+inline constexpr std::string_view given_again = "given more than once, converted once as %s\n";
 // A directory --parents needed could not be made: its name and the reason.
 inline constexpr std::string_view cannot_make_directory = " cannot create directory : %s\n";
 // -n and an existing output: the input is skipped, named in front in every

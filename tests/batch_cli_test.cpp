@@ -155,10 +155,11 @@ TEST_F(Batch, EachFailureIsReportedAndTheOthersConvert) {
     EXPECT_EQ(read_file(dir / "out/a.dff"), expected_dff(a, 11289600));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in", "out"}));
 
-    // Every input fine: status 0.
-    r = run({"-q", "-t", "out", "in/a.dsf", "in/b.DSF"});
+    // Every input fine: status 0; one given twice (as cp, converted once).
+    r = run({"-q", "-t", "out", "in/a.dsf", "in/b.DSF", "./in/a.dsf"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "./in/a.dsf: given more than once, converted once as out/a.dff\n");
+    EXPECT_EQ(read_file(dir / "out/a.dff"), expected_dff(a, 2822400));
 }
 
 // Lost header lines are reported once for the whole batch; the files are
@@ -265,6 +266,18 @@ TEST_F(Batch, NoClobberKeepsWhateverHasTheOutputsName) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(lines_of(r.err), lines_of(skipped + "e.dsf: not overwritten, out/e.dff exists\n"));
     EXPECT_EQ(tree(dir / "out"), before);
+
+    // An input that is not there is no input done, whatever has its name.
+    r = run({"-n", "-t", "out", "gone.dsf", "a.dsf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "gone.dsf: Usage: Can't open file. gone.dsf\n"
+              "a.dsf: not overwritten, out/a.dff exists\n");
+    put("out/gone.dff", {'o', 'l', 'd'});
+    r = run({"-n", "-t", "out", "gone.dsf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "gone.dsf: Usage: Can't open file. gone.dsf\n");
+    fs::remove(dir / "out/gone.dff");
 
     // Without -t: the same line, naming the input, and no header lines.
     r = run({"-n", "a.dsf", "out/c.dff"});
@@ -424,6 +437,7 @@ TEST_F(Batch, JobsChangeNothingButTheOrder) {
         put("a/dup." + tool.extension, tool.input(1));
         args.push_back("in/dup." + tool.extension);  // the same output as a/dup's
         put("in/dup." + tool.extension, tool.input(2));
+        args.push_back("./a/dup." + tool.extension);  // a/dup again
         std::map<std::string, std::string> first_tree;
         RunResult first;
         for (const std::string jobs : {"1", "3", "99"}) {
@@ -436,6 +450,10 @@ TEST_F(Batch, JobsChangeNothingButTheOrder) {
             EXPECT_EQ(r.status, 1) << tool.program << " -j " << jobs;
             EXPECT_NE(r.err.find("in/dup." + tool.extension +
                                  ": Output of an earlier input, not converted : out/dup."),
+                      std::string::npos)
+                << r.err;
+            EXPECT_NE(r.err.find("./a/dup." + tool.extension +
+                                 ": given more than once, converted once as out/dup."),
                       std::string::npos)
                 << r.err;
             if (jobs == "1") {
