@@ -387,6 +387,11 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
          {"--cue=late.cue", "in.dff", "out"},
          "",
          "CUE sheet line 5: position at or past the end of the sound\n"},
+        {"CUE INDEX 02 past the end",
+         good,
+         {"--cue", "late_index.cue", "in.dff", "out"},
+         "",
+         "CUE sheet line 4: position at or past the end of the sound\n"},
         {"CUE without tracks",
          good,
          {"--cue", "empty.cue", "in.dff", "out"},
@@ -436,6 +441,8 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
     put("late.cue",
         "FILE a.dff WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
         "INDEX 01 00:00:21\n");
+    put("late_index.cue",
+        "FILE a.dff WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 02 00:00:21\n");
     put("empty.cue", "REM nothing\n");
     put("large.cue", std::string((1 << 20) + 1, '\n'));
     for (const auto& c : cases) {

@@ -223,6 +223,9 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     EXPECT_EQ(two.performer, "Guest");
     EXPECT_EQ(two.pregap->frames, (3 * 60 + 59) * 75 + 70u);
     EXPECT_EQ(two.start.frames, (4 * 60 + 1) * 75u);
+    ASSERT_EQ(two.later.size(), 1u);
+    EXPECT_EQ(two.later[0].frames, (4 * 60 + 30) * 75u);
+    EXPECT_EQ(two.later[0].line, 16u);
 
     // Tracks: track 1 from its pregap, track 2's pregap the end of track 1,
     // the last to the end. A frame is fs / 75 samples at every rate.
@@ -255,6 +258,12 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         {head + "TRACK 02 AUDIO\nINDEX 01 00:02:00\nINDEX 00 00:01:00\n", CueError::index_order, 6},
         {head + "TRACK 02 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:01:00\n", CueError::position_order,
          6},
+        {head + "TRACK 02 AUDIO\nINDEX 01 00:01:00\nINDEX 03 00:02:00\nINDEX 02 00:03:00\n",
+         CueError::index_order, 7},
+        {head + "TRACK 02 AUDIO\nINDEX 01 00:01:00\nINDEX 02 00:01:00\nINDEX 03 00:00:74\n",
+         CueError::position_order, 7},
+        {head + "INDEX 02 00:01:00\nTRACK 02 AUDIO\nINDEX 01 00:00:74\n", CueError::position_order,
+         6},
         {head + "TRACK 02 AUDIO\nINDEX 01 00:00:00\n", CueError::position_order, 5},
         {head + "TRACK 02 AUDIO\nINDEX 02 00:01:00\nTRACK 03 AUDIO\n", CueError::no_start_index, 4},
         {head + "TRACK 02 AUDIO\n", CueError::no_start_index, 4},
@@ -277,6 +286,12 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         past(head + "TRACK 02 AUDIO\nINDEX 00 00:00:01\nINDEX 01 00:01:00\n", 75 * frame64 / 8),
         6u);
     EXPECT_EQ(past(head + "TRACK 02 AUDIO\nINDEX 01 999999999:00:00\n", 1000), 5u);
+    // Indexes that do not cut, the first of them past the end named.
+    const std::string later = head + "INDEX 02 00:00:70\nINDEX 03 00:01:00\nINDEX 04 00:01:01\n";
+    EXPECT_EQ(past(later, frame64 * 75 / 8), 5u);
+    EXPECT_EQ(past(later, (75 * frame64 + 8) / 8), 6u);
+    EXPECT_EQ(plan_tracks(parse_cue(later).sheet, fs64, (76 * frame64 + 8) / 8).error,
+              TrackPlanError::none);
     EXPECT_EQ(plan_tracks(parse_cue(head).sheet, fs64, 0).detail, 3u);
     EXPECT_EQ(plan_tracks(CueSheet{}, fs64, 1000).error, TrackPlanError::no_tracks);
 }

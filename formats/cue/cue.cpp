@@ -238,6 +238,8 @@ class Parser {
         } else if (start) {
             tracks.back().start = CueIndex{*frames, line_};
             has_start_ = true;
+        } else {
+            tracks.back().later.push_back(CueIndex{*frames, line_});
         }
         return true;
     }

@@ -41,6 +41,7 @@ struct CueTrack {
     std::string performer;
     std::optional<CueIndex> pregap;  // INDEX 00
     CueIndex start;                  // INDEX 01
+    std::vector<CueIndex> later;     // INDEX 02 and above, in order
 };
 
 struct CueSheet {
