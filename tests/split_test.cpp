@@ -189,6 +189,11 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
         "\xEF\xBB\xBFREM GENRE Classical\r\n"
         "PERFORMER \"The Band\"\r\n"
         "title Bare Album Title  \r\n"
+        "DISC_ID 8A0B2C0D\r\n"
+        "UPC_EAN 0123456789012\r\n"
+        "TOC_INFO1 \"0 150 20000\"\r\n"
+        "toc_info2 x\r\n"
+        "SIZE_INFO 0 1 2 3\r\n"
         "FILE \"album.dff\" WAVE\r\n"
         "\r\n"
         "  TRACK 01 AUDIO\r\n"
@@ -202,6 +207,10 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
         "    INDEX 00 03:59:70\r\n"
         "    INDEX 01 04:01:00\n"
         "    INDEX 02 04:30:00\n"
+        "    COMPOSER \"Someone\"\n"
+        "    Arranger Other\n"
+        "    MESSAGE \"a message\"\n"
+        "    GENRE Jazz\n"
         "FILE \"other.dff\" WAVE\n"
         "  TRACK 03 AUDIO\n"
         "    INDEX 01 09:00:00\n"
@@ -217,7 +226,7 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     ASSERT_TRUE(one.pregap);
     EXPECT_EQ(one.pregap->frames, 0u);
     EXPECT_EQ(one.start.frames, 150u);
-    EXPECT_EQ(one.start.line, 9u);
+    EXPECT_EQ(one.start.line, 14u);
     const CueTrack& two = r.sheet.tracks[1];
     EXPECT_EQ(two.title, "Caf\xe9");
     EXPECT_EQ(two.performer, "Guest");
@@ -225,7 +234,7 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     EXPECT_EQ(two.start.frames, (4 * 60 + 1) * 75u);
     ASSERT_EQ(two.later.size(), 1u);
     EXPECT_EQ(two.later[0].frames, (4 * 60 + 30) * 75u);
-    EXPECT_EQ(two.later[0].line, 16u);
+    EXPECT_EQ(two.later[0].line, 21u);
 
     // Tracks: track 1 from its pregap, track 2's pregap the end of track 1,
     // the last to the end. A frame is fs / 75 samples at every rate.

@@ -72,8 +72,11 @@ std::optional<std::uint64_t> position(std::string_view s) {
     return (*minutes * seconds_per_minute + *seconds) * cue_frames_per_second + *frames;
 }
 
-constexpr std::array<std::string_view, 8> ignored_commands = {
-    "CATALOG", "CDTEXTFILE", "FLAGS", "ISRC", "POSTGAP", "PREGAP", "REM", "SONGWRITER"};
+// Including the CD-TEXT fields some writers put beside TITLE and PERFORMER.
+constexpr std::array<std::string_view, 17> ignored_commands = {
+    "ARRANGER",  "CATALOG",    "CDTEXTFILE", "COMPOSER",  "DISC_ID", "FLAGS",
+    "GENRE",     "ISRC",       "MESSAGE",    "POSTGAP",   "PREGAP",  "REM",
+    "SIZE_INFO", "SONGWRITER", "TOC_INFO1",  "TOC_INFO2", "UPC_EAN"};
 
 class Parser {
   public:

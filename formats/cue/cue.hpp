@@ -12,7 +12,9 @@
 //   TITLE value                 before the first TRACK the disc's, then the
 //   PERFORMER value             track's
 //   REM ...                     a remark
-//   CATALOG, CDTEXTFILE, FLAGS, ISRC, POSTGAP, PREGAP, SONGWRITER: ignored
+//   CATALOG, CDTEXTFILE, FLAGS, ISRC, POSTGAP, PREGAP, SONGWRITER and the
+//   other CD-TEXT fields (ARRANGER, COMPOSER, DISC_ID, GENRE, MESSAGE,
+//   SIZE_INFO, TOC_INFO1, TOC_INFO2, UPC_EAN): ignored
 //
 // A value is quoted ("a b") or bare (the rest of the line). Texts are kept
 // as their bytes, in whatever encoding the sheet uses.
