@@ -243,6 +243,16 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     EXPECT_EQ(cuts(plan),
               (std::vector<Cut>{{0, 241 * 705600, "First"}, {241 * 705600, bytes, "Caf\xe9"}}));
     EXPECT_EQ(plan.tracks[1].performer, "Guest");
+
+    // Lines ended by a lone CR, as old Mac writers end them, or by any mix.
+    const CueResult mac = parse_cue(
+        "TITLE x\rFILE a.dff WAVE\r\nTRACK 01 AUDIO\n\rINDEX 01 00:00:00\r\rTRACK 02 AUDIO\r"
+        "TITLE \"Two\"\rINDEX 01 00:01:00\r");
+    ASSERT_EQ(mac.error, CueError::none) << mac.line;
+    EXPECT_EQ(mac.sheet.title, "x");
+    ASSERT_EQ(mac.sheet.tracks.size(), 2u);
+    EXPECT_EQ(mac.sheet.tracks[1].title, "Two");
+    EXPECT_EQ(mac.sheet.tracks[1].start.line, 9u);
 }
 
 TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
@@ -253,6 +263,7 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         std::size_t line;
     } cases[] = {
         {"TRAK 01 AUDIO\n", CueError::unknown_command, 1},
+        {"REM a\rREM b\r\n\r\nREM c\n\rTRAK\r", CueError::unknown_command, 6},
         {"TITLE \"open\n", CueError::no_closing_quote, 1},
         {"PERFORMER \"a\" b\n", CueError::text_after_value, 1},
         {"TITLE\n", CueError::no_value, 1},

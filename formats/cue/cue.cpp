@@ -85,13 +85,12 @@ class Parser {
             text.remove_prefix(byte_order_mark.size());
         }
         while (!text.empty() && !done_) {
-            const auto end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+            // A line ends in LF, CRLF or a lone CR (old Mac writers).
+            const auto end = std::min(text.find_first_of("\r\n"), text.size());
+            const std::string_view line = text.substr(0, end);
+            const bool crlf = text.substr(end, 2) == "\r\n";
+            text.remove_prefix(std::min(text.size(), end + (crlf ? 2 : 1)));
             ++line_;
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
             if (!command(trim(line))) {
                 return result_;
             }

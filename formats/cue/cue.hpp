@@ -1,6 +1,6 @@
-// CUE sheets, as the track splitter reads them: lines of text (LF or CRLF,
-// a UTF-8 byte-order mark at the start ignored), each a command word (any
-// case) and its arguments, separated by blanks:
+// CUE sheets, as the track splitter reads them: lines of text (ended by LF,
+// CRLF or CR; a UTF-8 byte-order mark at the start ignored), each a command
+// word (any case) and its arguments, separated by blanks:
 //
 //   FILE "name" TYPE            the sound the tracks below lie in; only the
 //                               first FILE's tracks are read, the rest of the
