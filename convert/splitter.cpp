@@ -317,6 +317,8 @@ std::string_view cue_error_text(CueError error) {
             return split::cue_no_start_index;
         case CueError::past_end:
             return split::cue_past_end;
+        case CueError::bad_utf16:
+            return split::cue_bad_utf16;
         case CueError::none:
             break;
     }

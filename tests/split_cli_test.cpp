@@ -286,15 +286,19 @@ const std::string album_cue =
 
 // Track 1 from its pregap, track 2's pregap the end of track 1, the last
 // track to the end of the sound; the markers are not used. Lines may end in
-// a lone CR too.
+// a lone CR too, and the sheet may be UTF-16.
 TEST_F(Split, CueSheetTracksWithPregaps) {
     std::string mac = album_cue;
     std::erase(mac, '\n');
-    for (const bool dst : {false, true}) {
-        const std::string& cue = dst ? album_cue : mac;
-        write_file(dir / "album.cue", Bytes(cue.begin(), cue.end()));
+    const struct {
+        std::string cue;
+        bool dst;
+    } cases[] = {
+        {album_cue, true}, {mac, false}, {gen::utf16_cue_text(album_cue.substr(3), false), false}};
+    for (const auto& c : cases) {
+        write_file(dir / "album.cue", Bytes(c.cue.begin(), c.cue.end()));
         Master m;
-        m.dst = dst;
+        m.dst = c.dst;
         m.markers = album_markers(false);
         expect_split(file_of(m),
                      {1 * frame_bytes, 10 * frame_bytes, 15 * frame_bytes, 21 * frame_bytes},
@@ -396,6 +400,11 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
          {"--cue", "late_index.cue", "in.dff", "out"},
          "",
          "CUE sheet line 4: position at or past the end of the sound\n"},
+        {"CUE odd UTF-16",
+         good,
+         {"--cue", "odd.cue", "in.dff", "out"},
+         "",
+         "CUE sheet line 2: invalid UTF-16 text\n"},
         {"CUE without tracks",
          good,
          {"--cue", "empty.cue", "in.dff", "out"},
@@ -447,6 +456,7 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
         "INDEX 01 00:00:21\n");
     put("late_index.cue",
         "FILE a.dff WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 02 00:00:21\n");
+    put("odd.cue", gen::utf16_cue_text("REM x\r\n", false) + "R");
     put("empty.cue", "REM nothing\n");
     put("large.cue", std::string((1 << 20) + 1, '\n'));
     for (const auto& c : cases) {

@@ -253,6 +253,20 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     ASSERT_EQ(mac.sheet.tracks.size(), 2u);
     EXPECT_EQ(mac.sheet.tracks[1].title, "Two");
     EXPECT_EQ(mac.sheet.tracks[1].start.line, 9u);
+
+    // UTF-16 of either byte order, as some Windows programs write: texts as
+    // UTF-8, surrogate pairs joined.
+    for (const bool big_endian : {false, true}) {
+        const CueResult wide = parse_cue(
+            gen::utf16_cue_text("TITLE \"Caf\xc3\xa9\"\r\nFILE a.dff WAVE\rTRACK 01 AUDIO\n"
+                                "  TITLE \xe2\x99\xaa \xf0\x9f\x8e\xb5\r\n  INDEX 01 00:00:00\r\n",
+                                big_endian));
+        ASSERT_EQ(wide.error, CueError::none) << wide.line;
+        EXPECT_EQ(wide.sheet.title, "Caf\xc3\xa9");
+        ASSERT_EQ(wide.sheet.tracks.size(), 1u);
+        EXPECT_EQ(wide.sheet.tracks[0].title, "\xe2\x99\xaa \xf0\x9f\x8e\xb5");
+        EXPECT_EQ(wide.sheet.tracks[0].start.line, 5u);
+    }
 }
 
 TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
@@ -264,6 +278,13 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
     } cases[] = {
         {"TRAK 01 AUDIO\n", CueError::unknown_command, 1},
         {"REM a\rREM b\r\n\r\nREM c\n\rTRAK\r", CueError::unknown_command, 6},
+        {gen::utf16_cue_text("REM a\r\nREM b\rTRAK\n", false), CueError::unknown_command, 3},
+        // UTF-16 with a surrogate alone or an odd last byte.
+        {gen::utf16_cue_text("REM a\r\nREM b\rREM ", false) + std::string("\x00\xD8x\x00", 4),
+         CueError::bad_utf16, 3},
+        {gen::utf16_cue_text("REM\n", true) + std::string("\xDC\x00", 2), CueError::bad_utf16, 2},
+        {gen::utf16_cue_text("\n", false) + std::string("\x3C\xD8", 2), CueError::bad_utf16, 2},
+        {gen::utf16_cue_text("REM\n\n", false) + "A", CueError::bad_utf16, 3},
         {"TITLE \"open\n", CueError::no_closing_quote, 1},
         {"PERFORMER \"a\" b\n", CueError::text_after_value, 1},
         {"TITLE\n", CueError::no_value, 1},

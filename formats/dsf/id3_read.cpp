@@ -3,6 +3,7 @@
 
 #include "byte_order.hpp"
 #include "id3_tag.hpp"
+#include "utf8.hpp"
 
 namespace dsd {
 namespace {
@@ -37,24 +38,6 @@ std::vector<std::uint8_t> resynchronised(std::span<const std::uint8_t> data) {
         }
     }
     return out;
-}
-
-void append_utf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | code >> 6));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else if (code < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | code >> 12));
-        out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | code >> 18));
-        out.push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-    }
 }
 
 // UTF-16 up to its first NUL; a lone surrogate becomes U+FFFD.
