@@ -247,15 +247,16 @@ TEST_F(Split, CutsInsideDstFramesAtAnyByte) {
 }
 
 // One "ID3 " chunk per track: each copied as that track's tag, its title
-// naming the file. Any other count: tags made of the texts.
+// naming the file, cover art before it however large. Any other count: tags
+// made of the texts.
 TEST_F(Split, OwnTagChunksAreCopiedWhenThereIsOnePerTrack) {
     Master m;
     m.frames = 6;
     m.markers = {{gen::track_start, 0, 0, "Marker one"},
                  {gen::track_start, 2 * frame, 0, "Marker two"},
                  {gen::track_start, 4 * frame}};
-    m.tags = {gen::make_id3v2_tag("Tag one", 3), gen::make_id3v2_tag("Tag two", 4, 77, true),
-              gen::make_id3v2_tag("", 3)};
+    m.tags = {gen::make_id3v2_tag("Tag one", 3, std::nullopt, false, "", 1600000),
+              gen::make_id3v2_tag("Tag two", 4, 77, true), gen::make_id3v2_tag("", 3)};
     const std::vector<std::uint64_t> cuts{0, 2 * frame_bytes, 4 * frame_bytes, 6 * frame_bytes};
     EXPECT_EQ(expect_split(file_of(m), cuts, {"01 - Tag one.dsf", "02 - Tag two.dsf", "03.dsf"}),
               m.tags);

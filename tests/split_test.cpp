@@ -454,6 +454,61 @@ TEST(SplitTags, TitleOfAnyTagVersion) {
     cut[17] = 9;
     EXPECT_EQ(id3_title(cut), std::nullopt);
     EXPECT_EQ(id3_title(Bytes{'T', 'A', 'G'}), std::nullopt);
+    // A title longer than is read: what is read, without a cut character.
+    Bytes cafes{3};
+    for (std::size_t i = 0; i < 40000; ++i) {
+        cafes.insert(cafes.end(), {0xC3, 0xA9});
+    }
+    std::string read;
+    for (std::size_t i = 0; i < (id3_title_bytes_read - 1) / 2; ++i) {
+        read += "\xc3\xa9";
+    }
+    EXPECT_EQ(id3_title(tag_of(4, 0, frame("TIT2", cafes, 4))), read);
+    EXPECT_EQ(id3_title(tag_of(3, 0, frame("TIT2", cafes, 3, 0) + frame("TPE1", {0, 'x'}, 3))),
+              read);
+}
+
+// A source of `bytes` that counts what is read from it and fails from
+// offset `broken` on.
+ByteSource counted_source(const Bytes& bytes, std::uint64_t& count,
+                          std::uint64_t broken = UINT64_MAX) {
+    return {
+        bytes.size(), [&bytes, &count, broken](std::uint64_t offset, std::span<std::uint8_t> out) {
+            count += out.size();
+            return offset + out.size() <= broken && memory_source(bytes).read_exact(offset, out);
+        }};
+}
+
+// Cover art before the title, larger than any buffer: the title is found
+// reading frame headers only, in every version; a tag unsynchronised as a
+// whole is read through.
+TEST(SplitTags, TitleBehindLargeCoverArt) {
+    const Bytes picture = Bytes{0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 3, 0} +
+                          gen::pattern_bytes(1600000) + Bytes{0xFF, 0, 0xFF, 0xFF};
+    const Bytes tags[] = {
+        tag_of(2, 0, frame("PIC", picture, 2) + frame("TT2", {0, 'T', 'w', 'o'}, 2)),
+        tag_of(3, 0, frame("APIC", picture, 3) + frame("TIT2", {0, 'T', 'w', 'o'}, 3)),
+        tag_of(4, 0, frame("APIC", picture, 4) + frame("TIT2", {3, 'T', 'w', 'o'}, 4)),
+    };
+    for (const Bytes& tag : tags) {
+        std::uint64_t count = 0;
+        const Id3TitleRead r = read_id3_title(counted_source(tag, count), 0, tag.size());
+        EXPECT_EQ(r.title, "Two");
+        EXPECT_EQ(r.read_error, std::nullopt);
+        EXPECT_LT(count, 20000u);
+    }
+    const Bytes whole = tag_of(
+        3, 0x80, unsynchronised(frame("APIC", picture, 3) + frame("TIT2", {0, 0xFF, 'c'}, 3)));
+    EXPECT_EQ(id3_title(whole),
+              "\xc3\xbf"
+              "c");
+    // Where the source fails, read from it.
+    const std::uint64_t title_at = 10 + 10 + picture.size();
+    std::uint64_t count = 0;
+    const Id3TitleRead failed =
+        read_id3_title(counted_source(tags[1], count, title_at), 0, tags[1].size());
+    EXPECT_EQ(failed.title, std::nullopt);
+    EXPECT_EQ(failed.read_error, title_at);
 }
 
 }  // namespace
