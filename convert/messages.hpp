@@ -262,6 +262,7 @@ inline constexpr std::string_view cue_index_order = "INDEX number out of order";
 inline constexpr std::string_view cue_position_order = "position out of order";
 inline constexpr std::string_view cue_no_start_index = "TRACK without INDEX 01";
 inline constexpr std::string_view cue_past_end = "position at or past the end of the sound";
+inline constexpr std::string_view cue_bad_utf16 = "invalid UTF-16 text";
 
 // Writing a track failed: "NAME at POSITION", the track's file and its size
 // when it failed.

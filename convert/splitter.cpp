@@ -47,8 +47,6 @@ namespace split = split_text;
 
 constexpr int failure = 1;
 constexpr std::uint64_t max_cue_bytes = std::uint64_t{1} << 20;
-// A title stands near a tag's start; cover art after it need not be read.
-constexpr std::uint64_t max_tag_bytes_read = std::uint64_t{1} << 20;
 // Plain sound is read in steps of about this many bytes.
 constexpr std::size_t read_step = std::size_t{256} << 10;
 
@@ -326,6 +324,8 @@ std::string_view cue_error_text(CueError error) {
             return split::cue_no_start_index;
         case CueError::past_end:
             return split::cue_past_end;
+        case CueError::bad_utf16:
+            return split::cue_bad_utf16;
         case CueError::none:
             break;
     }
@@ -520,15 +520,20 @@ class Splitter {
             std::optional<std::string> title;
             if (own_tags) {
                 const DffChunkSpan& chunk = walk.tag_chunks[i];
-                std::vector<std::uint8_t> head(
-                    static_cast<std::size_t>(std::min(chunk.size, max_tag_bytes_read)));
-                if (!source.read_exact(chunk.offset, head)) {
+                std::array<std::uint8_t, 3> magic{};
+                if (chunk.size >= magic.size() && !source.read_exact(chunk.offset, magic)) {
                     report(text::read_error, std::to_string(chunk.offset));
                     return false;
                 }
-                if (head.size() >= 3 && head[0] == 'I' && head[1] == 'D' && head[2] == '3') {
+                if (magic == std::array<std::uint8_t, 3>{'I', 'D', '3'}) {
                     job.tag_chunk = chunk;
-                    title = id3_title(head);
+                    // Cover art may come before the title, of any size.
+                    const Id3TitleRead read = read_id3_title(source, chunk.offset, chunk.size);
+                    if (read.read_error) {
+                        report(text::read_error, std::to_string(*read.read_error));
+                        return false;
+                    }
+                    title = read.title;
                 }
             }
             if (!title || title->empty()) {

@@ -117,6 +117,11 @@ TrackPlan plan_tracks(const CueSheet& sheet, std::uint32_t rate, std::uint64_t b
                 return cue_refused(CueError::past_end, index->line);
             }
         }
+        for (const CueIndex& index : t.later) {
+            if (!sample_of(index)) {
+                return cue_refused(CueError::past_end, index.line);
+            }
+        }
         const CueIndex& start = plan.tracks.empty() && t.pregap ? *t.pregap : t.start;
         PlannedTrack track;
         track.first_byte = *sample_of(start) / 8;

@@ -52,6 +52,7 @@ TrackPlan plan_tracks(std::span<const DffMarker> markers, const DffTimecode& sou
 
 // From a parsed sheet: track n starts at its INDEX 01, track 1 at its
 // INDEX 00 when it has one; the last track runs to the end of the sound.
+// Every INDEX, whether it cuts or not, must lie before the sound's end.
 // A frame is rate / 75 samples.
 TrackPlan plan_tracks(const CueSheet& sheet, std::uint32_t rate, std::uint64_t bytes_per_channel);
 

@@ -180,6 +180,10 @@ Seeds split_seeds() {
               "  TRACK 01 AUDIO\r\n    TITLE \"A\"\r\n    INDEX 00 00:00:00\r\n"
               "    INDEX 01 00:00:02\r\n  TRACK 02 AUDIO\r\n    INDEX 00 00:00:05\r\n"
               "    INDEX 01 00:00:06\r\n    INDEX 02 00:00:08\r\n")},
+        {"cue_utf16",
+         text(utf16_cue_text("TITLE \"Caf\xc3\xa9\"\r\nFILE a.dff WAVE\r\nTRACK 01 AUDIO\r\n"
+                             "INDEX 01 00:00:00\r\n",
+                             false))},
         {"cue_two_files", text("FILE a.dff WAVE\nTRACK 1 AUDIO\nINDEX 01 0:00:00\nFILE b.dff WAVE\n"
                                "TRACK 2 AUDIO\nINDEX 01 0:01:00\n")},
         {"diin_markers", Bytes(diin.begin() + 12, diin.end())},

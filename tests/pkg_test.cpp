@@ -572,6 +572,7 @@ TEST_F(ManPages, SplitterPageListsEveryMessage) {
                                           split::cue_position_order,
                                           split::cue_no_start_index,
                                           split::cue_past_end,
+                                          split::cue_bad_utf16,
                                           text::unknown_option,
                                           text::missing_value,
                                           text::unexpected_value,

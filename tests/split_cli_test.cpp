@@ -247,15 +247,16 @@ TEST_F(Split, CutsInsideDstFramesAtAnyByte) {
 }
 
 // One "ID3 " chunk per track: each copied as that track's tag, its title
-// naming the file. Any other count: tags made of the texts.
+// naming the file, cover art before it however large. Any other count: tags
+// made of the texts.
 TEST_F(Split, OwnTagChunksAreCopiedWhenThereIsOnePerTrack) {
     Master m;
     m.frames = 6;
     m.markers = {{gen::track_start, 0, 0, "Marker one"},
                  {gen::track_start, 2 * frame, 0, "Marker two"},
                  {gen::track_start, 4 * frame}};
-    m.tags = {gen::make_id3v2_tag("Tag one", 3), gen::make_id3v2_tag("Tag two", 4, 77, true),
-              gen::make_id3v2_tag("", 3)};
+    m.tags = {gen::make_id3v2_tag("Tag one", 3, std::nullopt, false, "", 1600000),
+              gen::make_id3v2_tag("Tag two", 4, 77, true), gen::make_id3v2_tag("", 3)};
     const std::vector<std::uint64_t> cuts{0, 2 * frame_bytes, 4 * frame_bytes, 6 * frame_bytes};
     EXPECT_EQ(expect_split(file_of(m), cuts, {"01 - Tag one.dsf", "02 - Tag two.dsf", "03.dsf"}),
               m.tags);
@@ -285,12 +286,20 @@ const std::string album_cue =
     "    INDEX 01 00:00:15\r\n";
 
 // Track 1 from its pregap, track 2's pregap the end of track 1, the last
-// track to the end of the sound; the markers are not used.
+// track to the end of the sound; the markers are not used. Lines may end in
+// a lone CR too, and the sheet may be UTF-16.
 TEST_F(Split, CueSheetTracksWithPregaps) {
-    write_file(dir / "album.cue", Bytes(album_cue.begin(), album_cue.end()));
-    for (const bool dst : {false, true}) {
+    std::string mac = album_cue;
+    std::erase(mac, '\n');
+    const struct {
+        std::string cue;
+        bool dst;
+    } cases[] = {
+        {album_cue, true}, {mac, false}, {gen::utf16_cue_text(album_cue.substr(3), false), false}};
+    for (const auto& c : cases) {
+        write_file(dir / "album.cue", Bytes(c.cue.begin(), c.cue.end()));
         Master m;
-        m.dst = dst;
+        m.dst = c.dst;
         m.markers = album_markers(false);
         expect_split(file_of(m),
                      {1 * frame_bytes, 10 * frame_bytes, 15 * frame_bytes, 21 * frame_bytes},
@@ -387,6 +396,16 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
          {"--cue=late.cue", "in.dff", "out"},
          "",
          "CUE sheet line 5: position at or past the end of the sound\n"},
+        {"CUE INDEX 02 past the end",
+         good,
+         {"--cue", "late_index.cue", "in.dff", "out"},
+         "",
+         "CUE sheet line 4: position at or past the end of the sound\n"},
+        {"CUE odd UTF-16",
+         good,
+         {"--cue", "odd.cue", "in.dff", "out"},
+         "",
+         "CUE sheet line 2: invalid UTF-16 text\n"},
         {"CUE without tracks",
          good,
          {"--cue", "empty.cue", "in.dff", "out"},
@@ -436,6 +455,9 @@ TEST_F(Split, EveryRefusalIsOneMessageAndCreatesNothing) {
     put("late.cue",
         "FILE a.dff WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
         "INDEX 01 00:00:21\n");
+    put("late_index.cue",
+        "FILE a.dff WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 02 00:00:21\n");
+    put("odd.cue", gen::utf16_cue_text("REM x\r\n", false) + "R");
     put("empty.cue", "REM nothing\n");
     put("large.cue", std::string((1 << 20) + 1, '\n'));
     for (const auto& c : cases) {

@@ -189,6 +189,11 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
         "\xEF\xBB\xBFREM GENRE Classical\r\n"
         "PERFORMER \"The Band\"\r\n"
         "title Bare Album Title  \r\n"
+        "DISC_ID 8A0B2C0D\r\n"
+        "UPC_EAN 0123456789012\r\n"
+        "TOC_INFO1 \"0 150 20000\"\r\n"
+        "toc_info2 x\r\n"
+        "SIZE_INFO 0 1 2 3\r\n"
         "FILE \"album.dff\" WAVE\r\n"
         "\r\n"
         "  TRACK 01 AUDIO\r\n"
@@ -202,6 +207,10 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
         "    INDEX 00 03:59:70\r\n"
         "    INDEX 01 04:01:00\n"
         "    INDEX 02 04:30:00\n"
+        "    COMPOSER \"Someone\"\n"
+        "    Arranger Other\n"
+        "    MESSAGE \"a message\"\n"
+        "    GENRE Jazz\n"
         "FILE \"other.dff\" WAVE\n"
         "  TRACK 03 AUDIO\n"
         "    INDEX 01 09:00:00\n"
@@ -217,12 +226,15 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     ASSERT_TRUE(one.pregap);
     EXPECT_EQ(one.pregap->frames, 0u);
     EXPECT_EQ(one.start.frames, 150u);
-    EXPECT_EQ(one.start.line, 9u);
+    EXPECT_EQ(one.start.line, 14u);
     const CueTrack& two = r.sheet.tracks[1];
     EXPECT_EQ(two.title, "Caf\xe9");
     EXPECT_EQ(two.performer, "Guest");
     EXPECT_EQ(two.pregap->frames, (3 * 60 + 59) * 75 + 70u);
     EXPECT_EQ(two.start.frames, (4 * 60 + 1) * 75u);
+    ASSERT_EQ(two.later.size(), 1u);
+    EXPECT_EQ(two.later[0].frames, (4 * 60 + 30) * 75u);
+    EXPECT_EQ(two.later[0].line, 21u);
 
     // Tracks: track 1 from its pregap, track 2's pregap the end of track 1,
     // the last to the end. A frame is fs / 75 samples at every rate.
@@ -231,6 +243,30 @@ TEST(SplitCue, ASheetAsWritersWriteThem) {
     EXPECT_EQ(cuts(plan),
               (std::vector<Cut>{{0, 241 * 705600, "First"}, {241 * 705600, bytes, "Caf\xe9"}}));
     EXPECT_EQ(plan.tracks[1].performer, "Guest");
+
+    // Lines ended by a lone CR, as old Mac writers end them, or by any mix.
+    const CueResult mac = parse_cue(
+        "TITLE x\rFILE a.dff WAVE\r\nTRACK 01 AUDIO\n\rINDEX 01 00:00:00\r\rTRACK 02 AUDIO\r"
+        "TITLE \"Two\"\rINDEX 01 00:01:00\r");
+    ASSERT_EQ(mac.error, CueError::none) << mac.line;
+    EXPECT_EQ(mac.sheet.title, "x");
+    ASSERT_EQ(mac.sheet.tracks.size(), 2u);
+    EXPECT_EQ(mac.sheet.tracks[1].title, "Two");
+    EXPECT_EQ(mac.sheet.tracks[1].start.line, 9u);
+
+    // UTF-16 of either byte order, as some Windows programs write: texts as
+    // UTF-8, surrogate pairs joined.
+    for (const bool big_endian : {false, true}) {
+        const CueResult wide = parse_cue(
+            gen::utf16_cue_text("TITLE \"Caf\xc3\xa9\"\r\nFILE a.dff WAVE\rTRACK 01 AUDIO\n"
+                                "  TITLE \xe2\x99\xaa \xf0\x9f\x8e\xb5\r\n  INDEX 01 00:00:00\r\n",
+                                big_endian));
+        ASSERT_EQ(wide.error, CueError::none) << wide.line;
+        EXPECT_EQ(wide.sheet.title, "Caf\xc3\xa9");
+        ASSERT_EQ(wide.sheet.tracks.size(), 1u);
+        EXPECT_EQ(wide.sheet.tracks[0].title, "\xe2\x99\xaa \xf0\x9f\x8e\xb5");
+        EXPECT_EQ(wide.sheet.tracks[0].start.line, 5u);
+    }
 }
 
 TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
@@ -241,6 +277,14 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         std::size_t line;
     } cases[] = {
         {"TRAK 01 AUDIO\n", CueError::unknown_command, 1},
+        {"REM a\rREM b\r\n\r\nREM c\n\rTRAK\r", CueError::unknown_command, 6},
+        {gen::utf16_cue_text("REM a\r\nREM b\rTRAK\n", false), CueError::unknown_command, 3},
+        // UTF-16 with a surrogate alone or an odd last byte.
+        {gen::utf16_cue_text("REM a\r\nREM b\rREM ", false) + std::string("\x00\xD8x\x00", 4),
+         CueError::bad_utf16, 3},
+        {gen::utf16_cue_text("REM\n", true) + std::string("\xDC\x00", 2), CueError::bad_utf16, 2},
+        {gen::utf16_cue_text("\n", false) + std::string("\x3C\xD8", 2), CueError::bad_utf16, 2},
+        {gen::utf16_cue_text("REM\n\n", false) + "A", CueError::bad_utf16, 3},
         {"TITLE \"open\n", CueError::no_closing_quote, 1},
         {"PERFORMER \"a\" b\n", CueError::text_after_value, 1},
         {"TITLE\n", CueError::no_value, 1},
@@ -254,6 +298,12 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         {head + "TRACK 02 AUDIO\nINDEX 1 1:01\n", CueError::bad_index, 5},
         {head + "TRACK 02 AUDIO\nINDEX 01 00:02:00\nINDEX 00 00:01:00\n", CueError::index_order, 6},
         {head + "TRACK 02 AUDIO\nINDEX 00 00:02:00\nINDEX 01 00:01:00\n", CueError::position_order,
+         6},
+        {head + "TRACK 02 AUDIO\nINDEX 01 00:01:00\nINDEX 03 00:02:00\nINDEX 02 00:03:00\n",
+         CueError::index_order, 7},
+        {head + "TRACK 02 AUDIO\nINDEX 01 00:01:00\nINDEX 02 00:01:00\nINDEX 03 00:00:74\n",
+         CueError::position_order, 7},
+        {head + "INDEX 02 00:01:00\nTRACK 02 AUDIO\nINDEX 01 00:00:74\n", CueError::position_order,
          6},
         {head + "TRACK 02 AUDIO\nINDEX 01 00:00:00\n", CueError::position_order, 5},
         {head + "TRACK 02 AUDIO\nINDEX 02 00:01:00\nTRACK 03 AUDIO\n", CueError::no_start_index, 4},
@@ -277,6 +327,12 @@ TEST(SplitCue, MalformedLinesAndPositionsNameTheirLine) {
         past(head + "TRACK 02 AUDIO\nINDEX 00 00:00:01\nINDEX 01 00:01:00\n", 75 * frame64 / 8),
         6u);
     EXPECT_EQ(past(head + "TRACK 02 AUDIO\nINDEX 01 999999999:00:00\n", 1000), 5u);
+    // Indexes that do not cut, the first of them past the end named.
+    const std::string later = head + "INDEX 02 00:00:70\nINDEX 03 00:01:00\nINDEX 04 00:01:01\n";
+    EXPECT_EQ(past(later, frame64 * 75 / 8), 5u);
+    EXPECT_EQ(past(later, (75 * frame64 + 8) / 8), 6u);
+    EXPECT_EQ(plan_tracks(parse_cue(later).sheet, fs64, (76 * frame64 + 8) / 8).error,
+              TrackPlanError::none);
     EXPECT_EQ(plan_tracks(parse_cue(head).sheet, fs64, 0).detail, 3u);
     EXPECT_EQ(plan_tracks(CueSheet{}, fs64, 1000).error, TrackPlanError::no_tracks);
 }
@@ -398,6 +454,61 @@ TEST(SplitTags, TitleOfAnyTagVersion) {
     cut[17] = 9;
     EXPECT_EQ(id3_title(cut), std::nullopt);
     EXPECT_EQ(id3_title(Bytes{'T', 'A', 'G'}), std::nullopt);
+    // A title longer than is read: what is read, without a cut character.
+    Bytes cafes{3};
+    for (std::size_t i = 0; i < 40000; ++i) {
+        cafes.insert(cafes.end(), {0xC3, 0xA9});
+    }
+    std::string read;
+    for (std::size_t i = 0; i < (id3_title_bytes_read - 1) / 2; ++i) {
+        read += "\xc3\xa9";
+    }
+    EXPECT_EQ(id3_title(tag_of(4, 0, frame("TIT2", cafes, 4))), read);
+    EXPECT_EQ(id3_title(tag_of(3, 0, frame("TIT2", cafes, 3, 0) + frame("TPE1", {0, 'x'}, 3))),
+              read);
+}
+
+// A source of `bytes` that counts what is read from it and fails from
+// offset `broken` on.
+ByteSource counted_source(const Bytes& bytes, std::uint64_t& count,
+                          std::uint64_t broken = UINT64_MAX) {
+    return {
+        bytes.size(), [&bytes, &count, broken](std::uint64_t offset, std::span<std::uint8_t> out) {
+            count += out.size();
+            return offset + out.size() <= broken && memory_source(bytes).read_exact(offset, out);
+        }};
+}
+
+// Cover art before the title, larger than any buffer: the title is found
+// reading frame headers only, in every version; a tag unsynchronised as a
+// whole is read through.
+TEST(SplitTags, TitleBehindLargeCoverArt) {
+    const Bytes picture = Bytes{0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 3, 0} +
+                          gen::pattern_bytes(1600000) + Bytes{0xFF, 0, 0xFF, 0xFF};
+    const Bytes tags[] = {
+        tag_of(2, 0, frame("PIC", picture, 2) + frame("TT2", {0, 'T', 'w', 'o'}, 2)),
+        tag_of(3, 0, frame("APIC", picture, 3) + frame("TIT2", {0, 'T', 'w', 'o'}, 3)),
+        tag_of(4, 0, frame("APIC", picture, 4) + frame("TIT2", {3, 'T', 'w', 'o'}, 4)),
+    };
+    for (const Bytes& tag : tags) {
+        std::uint64_t count = 0;
+        const Id3TitleRead r = read_id3_title(counted_source(tag, count), 0, tag.size());
+        EXPECT_EQ(r.title, "Two");
+        EXPECT_EQ(r.read_error, std::nullopt);
+        EXPECT_LT(count, 20000u);
+    }
+    const Bytes whole = tag_of(
+        3, 0x80, unsynchronised(frame("APIC", picture, 3) + frame("TIT2", {0, 0xFF, 'c'}, 3)));
+    EXPECT_EQ(id3_title(whole),
+              "\xc3\xbf"
+              "c");
+    // Where the source fails, read from it.
+    const std::uint64_t title_at = 10 + 10 + picture.size();
+    std::uint64_t count = 0;
+    const Id3TitleRead failed =
+        read_id3_title(counted_source(tags[1], count, title_at), 0, tags[1].size());
+    EXPECT_EQ(failed.title, std::nullopt);
+    EXPECT_EQ(failed.read_error, title_at);
 }
 
 }  // namespace

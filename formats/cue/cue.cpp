@@ -4,10 +4,14 @@
 #include <array>
 #include <cctype>
 
+#include "utf8.hpp"
+
 namespace dsd {
 namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+constexpr std::string_view utf16le_mark = "\xFF\xFE";
+constexpr std::string_view utf16be_mark = "\xFE\xFF";
 constexpr std::uint64_t seconds_per_minute = 60;
 constexpr unsigned max_track = 99;
 constexpr std::size_t max_minute_digits = 9;  // so that no position can wrap
@@ -72,23 +76,32 @@ std::optional<std::uint64_t> position(std::string_view s) {
     return (*minutes * seconds_per_minute + *seconds) * cue_frames_per_second + *frames;
 }
 
-constexpr std::array<std::string_view, 8> ignored_commands = {
-    "CATALOG", "CDTEXTFILE", "FLAGS", "ISRC", "POSTGAP", "PREGAP", "REM", "SONGWRITER"};
+// Including the CD-TEXT fields some writers put beside TITLE and PERFORMER.
+constexpr std::array<std::string_view, 17> ignored_commands = {
+    "ARRANGER",  "CATALOG",    "CDTEXTFILE", "COMPOSER",  "DISC_ID", "FLAGS",
+    "GENRE",     "ISRC",       "MESSAGE",    "POSTGAP",   "PREGAP",  "REM",
+    "SIZE_INFO", "SONGWRITER", "TOC_INFO1",  "TOC_INFO2", "UPC_EAN"};
 
 class Parser {
   public:
     CueResult run(std::string_view text) {
-        if (text.substr(0, byte_order_mark.size()) == byte_order_mark) {
+        std::string converted;
+        const std::string_view mark = text.substr(0, 2);
+        if (mark == utf16le_mark || mark == utf16be_mark) {
+            if (!from_utf16(text.substr(2), mark == utf16be_mark, converted)) {
+                return result_;
+            }
+            text = converted;
+        } else if (text.substr(0, byte_order_mark.size()) == byte_order_mark) {
             text.remove_prefix(byte_order_mark.size());
         }
         while (!text.empty() && !done_) {
-            const auto end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+            // A line ends in LF, CRLF or a lone CR (old Mac writers).
+            const auto end = std::min(text.find_first_of("\r\n"), text.size());
+            const std::string_view line = text.substr(0, end);
+            const bool crlf = text.substr(end, 2) == "\r\n";
+            text.remove_prefix(std::min(text.size(), end + (crlf ? 2 : 1)));
             ++line_;
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
             if (!command(trim(line))) {
                 return result_;
             }
@@ -104,6 +117,41 @@ class Parser {
         return false;
     }
     bool fail(CueError error) { return fail(error, line_); }
+
+    // A sheet in UTF-16 (some Windows writers' "Unicode") as UTF-8. A
+    // surrogate without its other half or a last odd byte is refused on its
+    // line, lines counted as the parser counts them.
+    bool from_utf16(std::string_view bytes, bool big_endian, std::string& out) {
+        const auto unit = [&](std::size_t i) {
+            const auto first = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]));
+            const auto second =
+                static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]));
+            return big_endian ? first << 8 | second : second << 8 | first;
+        };
+        out.reserve(bytes.size() / 2 * 3);
+        std::size_t line = 1;
+        bool after_cr = false;
+        for (std::size_t i = 0; i < bytes.size(); i += 2) {
+            if (bytes.size() - i < 2) {
+                return fail(CueError::bad_utf16, line);
+            }
+            std::uint32_t code = unit(i);
+            if (code >= 0xD800 && code < 0xE000) {
+                const std::uint32_t low = code < 0xDC00 && bytes.size() - i >= 4 ? unit(i + 2) : 0;
+                if (low < 0xDC00 || low >= 0xE000) {
+                    return fail(CueError::bad_utf16, line);
+                }
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+            if (code == '\r' || (code == '\n' && !after_cr)) {
+                ++line;
+            }
+            after_cr = code == '\r';
+            append_utf8(out, code);
+        }
+        return true;
+    }
 
     bool command(std::string_view line) {
         if (line.empty()) {
@@ -238,6 +286,8 @@ class Parser {
         } else if (start) {
             tracks.back().start = CueIndex{*frames, line_};
             has_start_ = true;
+        } else {
+            tracks.back().later.push_back(CueIndex{*frames, line_});
         }
         return true;
     }

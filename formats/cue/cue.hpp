@@ -1,6 +1,8 @@
-// CUE sheets, as the track splitter reads them: lines of text (LF or CRLF,
-// a UTF-8 byte-order mark at the start ignored), each a command word (any
-// case) and its arguments, separated by blanks:
+// CUE sheets, as the track splitter reads them: lines of text (ended by LF,
+// CRLF or CR; a UTF-8 byte-order mark at the start ignored), each a command
+// word (any case) and its arguments, separated by blanks. A sheet that starts
+// with a UTF-16 byte-order mark (FF FE little-endian, FE FF big-endian) is
+// read as UTF-16 and its texts given as UTF-8.
 //
 //   FILE "name" TYPE            the sound the tracks below lie in; only the
 //                               first FILE's tracks are read, the rest of the
@@ -12,10 +14,13 @@
 //   TITLE value                 before the first TRACK the disc's, then the
 //   PERFORMER value             track's
 //   REM ...                     a remark
-//   CATALOG, CDTEXTFILE, FLAGS, ISRC, POSTGAP, PREGAP, SONGWRITER: ignored
+//   CATALOG, CDTEXTFILE, FLAGS, ISRC, POSTGAP, PREGAP, SONGWRITER and the
+//   other CD-TEXT fields (ARRANGER, COMPOSER, DISC_ID, GENRE, MESSAGE,
+//   SIZE_INFO, TOC_INFO1, TOC_INFO2, UPC_EAN): ignored
 //
-// A value is quoted ("a b") or bare (the rest of the line). Texts are kept
-// as their bytes, in whatever encoding the sheet uses.
+// A value is quoted ("a b") or bare (the rest of the line). Texts of a sheet
+// without a UTF-16 mark are kept as their bytes, in whatever encoding the
+// sheet uses.
 #pragma once
 
 #include <cstddef>
@@ -41,6 +46,7 @@ struct CueTrack {
     std::string performer;
     std::optional<CueIndex> pregap;  // INDEX 00
     CueIndex start;                  // INDEX 01
+    std::vector<CueIndex> later;     // INDEX 02 and above, in order
 };
 
 struct CueSheet {
@@ -64,6 +70,7 @@ enum class CueError {
     position_order,      // a position before the one before it
     no_start_index,      // a TRACK without INDEX 01 (line: the TRACK's)
     past_end,            // a position at or past the end of the sound (found by its user)
+    bad_utf16,           // a UTF-16 sheet with a lone surrogate or an odd last byte
 };
 
 struct CueResult {

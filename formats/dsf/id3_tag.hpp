@@ -20,12 +20,15 @@
 // then the encoding byte (0 ISO-8859-1, 3 UTF-8) and the text, unterminated.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "byte_source.hpp"
 
 namespace dsd {
 
@@ -53,8 +56,22 @@ std::optional<std::vector<std::uint8_t>> make_id3v24_tag(std::span<const Id3Text
 
 // The title (TIT2, in version 2.2 TT2) of a whole tag as UTF-8; nothing when
 // the tag has none or its frames cannot be read (compressed, encrypted,
-// damaged).
+// damaged). Of a title's frame only the first id3_title_bytes_read bytes
+// are read, a character they cut short dropped.
 std::optional<std::string> id3_title(std::span<const std::uint8_t> tag);
+
+inline constexpr std::size_t id3_title_bytes_read = std::size_t{64} << 10;
+
+struct Id3TitleRead {
+    std::optional<std::string> title;
+    std::optional<std::uint64_t> read_error;  // the offset where the source failed
+};
+
+// The title, as id3_title gives it, of the tag that fills `length` bytes
+// from `offset` of `source`, read a frame header at a time: the data of
+// other frames (cover art of any size) is skipped, so memory stays small
+// however large the tag.
+Id3TitleRead read_id3_title(const ByteSource& source, std::uint64_t offset, std::uint64_t length);
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing past U+10FFFF).

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "byte_order.hpp"
+#include "dff_builder.hpp"
 #include "tone.hpp"
 
 namespace dsd::testgen {
@@ -200,12 +201,11 @@ std::vector<std::uint8_t> text_data(const std::string& text, int major) {
 
 std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
                                          std::optional<std::size_t> total_length, bool footer,
-                                         const std::string& artist) {
+                                         const std::string& artist, std::size_t picture_bytes) {
     const bool has_footer = footer && major == 4;
     // The frames: a 10-byte frame header each, then its data.
     std::vector<std::uint8_t> body;
-    const auto add_frame = [&](const char* id, const std::string& text) {
-        const auto data = text_data(text, major);
+    const auto add_frame_data = [&](const char* id, const std::vector<std::uint8_t>& data) {
         std::array<std::uint8_t, 10> frame_header{};
         std::copy_n(id, 4, frame_header.begin());
         const auto size = static_cast<std::uint32_t>(data.size());
@@ -222,6 +222,16 @@ std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major,
                   body.begin() + static_cast<std::ptrdiff_t>(at));
         std::copy(data.begin(), data.end(), body.begin() + static_cast<std::ptrdiff_t>(at + 10));
     };
+    const auto add_frame = [&](const char* id, const std::string& text) {
+        add_frame_data(id, text_data(text, major));
+    };
+    if (picture_bytes > 0) {
+        // Latin-1, the MIME type, picture type 3 (front cover), no description.
+        const std::string head("\0image/jpeg\0\x03\0", 14);
+        std::vector<std::uint8_t> data = pattern_bytes(head.size() + picture_bytes);
+        std::copy(head.begin(), head.end(), data.begin());
+        add_frame_data("APIC", data);
+    }
     add_frame("TIT2", title);
     if (!artist.empty()) {
         add_frame("TPE1", artist);

@@ -1,5 +1,7 @@
 #include "edited_master.hpp"
 
+#include "dsf_generator.hpp"
+
 namespace dsd::testgen {
 namespace {
 
@@ -84,6 +86,24 @@ Bytes edited_master_file(const EditedMaster& master, const Bytes& sound) {
         chunks.push_back(dff_chunk("ID3 ", tag));
     }
     return dff_form(chunks);
+}
+
+std::string utf16_cue_text(const std::string& utf8, bool big_endian) {
+    std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    const auto put = [&](char32_t unit) {
+        const auto high = static_cast<char>(unit >> 8);
+        const auto low = static_cast<char>(unit & 0xFF);
+        out += big_endian ? std::string{high, low} : std::string{low, high};
+    };
+    for (const char32_t code : decode_utf8(utf8).value_or(U"")) {
+        if (code < 0x10000) {
+            put(code);
+        } else {
+            put(0xD800 + ((code - 0x10000) >> 10));
+            put(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+    }
+    return out;
 }
 
 }  // namespace dsd::testgen

@@ -71,4 +71,9 @@ Bytes edited_master_diin(const EditedMaster& master);
 // the sound, the tags.
 Bytes edited_master_file(const EditedMaster& master, const Bytes& sound);
 
+// A CUE sheet's UTF-8 text as UTF-16 after its byte-order mark, as some
+// Windows programs write "Unicode" sheets; characters past U+FFFF as
+// surrogate pairs.
+std::string utf16_cue_text(const std::string& utf8, bool big_endian);
+
 }  // namespace dsd::testgen
