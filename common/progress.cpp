@@ -12,7 +12,8 @@
 namespace dsd {
 namespace {
 
-// A conversion shorter than this shows nothing.
+// A run shorter than this shows nothing. It counts from the run's start,
+// not the file's, so that a batch of short files shows its line too.
 constexpr auto first_update = std::chrono::seconds(1);
 constexpr auto update_period = std::chrono::milliseconds(250);
 constexpr std::size_t default_width = 80;
@@ -289,7 +290,9 @@ void ProgressDisplay::finish(unsigned slot, bool failed) {
     ++finished_;
     failed_ += failed ? 1 : 0;
     finished_bytes_ += s.size;
-    if (shown_ && plan_.slots == 1) {
+    // Between files one after another the line stays until the next file's
+    // replaces it: erased each time, the line of short files would flicker.
+    if (shown_ && plan_.slots == 1 && finished_ >= plan_.files) {
         console_.hide_status();
     }
 }
@@ -314,7 +317,7 @@ void ProgressDisplay::update(Clock::time_point now) {
     };
     if (plan_.slots == 1) {
         const Slot& s = slots_[0];
-        if (s.busy && now - s.started >= first_update) {
+        if (s.busy && now - begun_ >= first_update) {
             console_.show_status(file_progress_line(s.name, s.number, plan_.files, slot_done(s),
                                                     s.size, seconds(s.started), terminal_width()));
         }
