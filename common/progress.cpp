@@ -12,7 +12,8 @@
 namespace dsd {
 namespace {
 
-// A conversion shorter than this shows nothing.
+// A run shorter than this shows nothing. It counts from the run's start,
+// not the file's, so that a batch of short files shows its line too.
 constexpr auto first_update = std::chrono::seconds(1);
 constexpr auto update_period = std::chrono::milliseconds(250);
 constexpr std::size_t default_width = 80;
@@ -60,11 +61,89 @@ std::string pace(std::uint64_t done, std::uint64_t total, double seconds, std::s
     return text;
 }
 
-// Columns a UTF-8 text takes: one per character, counted by lead bytes.
+// Characters that take other than one column of a terminal: East Asian
+// Wide and Fullwidth ones two, combining marks and zero-width spaces none.
+struct ColumnSpan {
+    char32_t first;
+    char32_t last;
+    std::size_t columns;
+};
+constexpr ColumnSpan column_spans[] = {
+    {0x0300, 0x036F, 0},   {0x1100, 0x115F, 2},   {0x1AB0, 0x1AFF, 0},   {0x1DC0, 0x1DFF, 0},
+    {0x200B, 0x200F, 0},   {0x20D0, 0x20FF, 0},   {0x231A, 0x231B, 2},   {0x2329, 0x232A, 2},
+    {0x2E80, 0x303E, 2},   {0x3041, 0x33FF, 2},   {0x3400, 0x4DBF, 2},   {0x4E00, 0x9FFF, 2},
+    {0xA000, 0xA4CF, 2},   {0xAC00, 0xD7A3, 2},   {0xF900, 0xFAFF, 2},   {0xFE10, 0xFE19, 2},
+    {0xFE20, 0xFE2F, 0},   {0xFE30, 0xFE6F, 2},   {0xFF00, 0xFF60, 2},   {0xFFE0, 0xFFE6, 2},
+    {0x1F300, 0x1F64F, 2}, {0x1F900, 0x1F9FF, 2}, {0x20000, 0x2FFFD, 2}, {0x30000, 0x3FFFD, 2},
+};
+static_assert(std::ranges::adjacent_find(column_spans,
+                                         [](const auto& a, const auto& b) {
+                                             return a.last >= b.first;
+                                         }) == std::end(column_spans),
+              "sorted, apart");
+
+std::size_t columns_of(char32_t code) {
+    const auto* span = std::ranges::lower_bound(column_spans, code, {}, &ColumnSpan::last);
+    return span != std::end(column_spans) && span->first <= code ? span->columns : 1;
+}
+
+// A character on the terminal: its bytes and the columns it takes.
+struct Glyph {
+    std::size_t bytes;
+    std::size_t columns;
+};
+
+// The character `text` starts with. A byte that starts no whole, shortest
+// UTF-8 sequence is a character of one column: terminals show a mark for
+// it, at most one a byte.
+Glyph first_glyph(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 0;
+    char32_t code = 0;
+    // The second byte's bounds rule out overlong forms, surrogates and
+    // codes beyond U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return {1, 1};
+    }
+    if (text.size() < length) {
+        return {1, 1};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < low || byte > high) {
+            return {1, 1};
+        }
+        low = 0x80;
+        high = 0xBF;
+        code = code << 6 | (byte & 0x3Fu);
+    }
+    return {length, columns_of(code)};
+}
+
+// Columns a UTF-8 text takes on a terminal.
 std::size_t columns(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+    std::size_t total = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const Glyph glyph = first_glyph(text.substr(at));
+        at += glyph.bytes;
+        total += glyph.columns;
+    }
+    return total;
 }
 
 // A file name for the terminal: control bytes would move the cursor.
@@ -79,35 +158,39 @@ std::string printable(std::string_view name) {
     return text;
 }
 
-// The first `width` columns of `text`.
+// The first whole characters of `text` that fit in `width` columns.
 std::string head(std::string_view text, std::size_t width) {
     std::size_t end = 0;
-    for (std::size_t seen = 0; end < text.size(); ++end) {
-        if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && seen++ == width) {
+    for (std::size_t seen = 0; end < text.size();) {
+        const Glyph glyph = first_glyph(text.substr(end));
+        if (seen + glyph.columns > width) {
             break;
         }
+        seen += glyph.columns;
+        end += glyph.bytes;
     }
     return std::string(text.substr(0, end));
 }
 
-// The last columns of `text` that fit in `width`, behind "..." when cut.
+// The last whole characters of `text` that fit in `width` columns, behind
+// "..." when cut.
 std::string tail(std::string_view text, std::size_t width) {
-    if (columns(text) <= width) {
+    std::size_t left = columns(text);
+    if (left <= width) {
         return std::string(text);
     }
     if (width <= 3) {
         return std::string(std::min<std::size_t>(width, 3), '.');
     }
-    std::size_t begin = text.size();
-    std::size_t kept = 0;
-    for (std::size_t i = text.size(); i > 0; --i) {
-        if ((static_cast<unsigned char>(text[i - 1]) & 0xC0) != 0x80) {
-            if (kept == width - 3) {
-                break;
-            }
-            ++kept;
-            begin = i - 1;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const Glyph glyph = first_glyph(text.substr(begin));
+        // Marks that combined with a character cut off go with it.
+        if (left <= width - 3 && glyph.columns != 0) {
+            break;
         }
+        begin += glyph.bytes;
+        left -= glyph.columns;
     }
     return "..." + std::string(text.substr(begin));
 }
@@ -207,7 +290,9 @@ void ProgressDisplay::finish(unsigned slot, bool failed) {
     ++finished_;
     failed_ += failed ? 1 : 0;
     finished_bytes_ += s.size;
-    if (shown_ && plan_.slots == 1) {
+    // Between files one after another the line stays until the next file's
+    // replaces it: erased each time, the line of short files would flicker.
+    if (shown_ && plan_.slots == 1 && finished_ >= plan_.files) {
         console_.hide_status();
     }
 }
@@ -232,7 +317,7 @@ void ProgressDisplay::update(Clock::time_point now) {
     };
     if (plan_.slots == 1) {
         const Slot& s = slots_[0];
-        if (s.busy && now - s.started >= first_update) {
+        if (s.busy && now - begun_ >= first_update) {
             console_.show_status(file_progress_line(s.name, s.number, plan_.files, slot_done(s),
                                                     s.size, seconds(s.started), terminal_width()));
         }

@@ -66,7 +66,8 @@ class ProgressDisplay {
     // counter returned until finish(slot).
     ProgressCounter& start(unsigned slot, std::size_t number, std::string_view name,
                            std::uint64_t size);
-    // The slot's file is done; its line, if any, is erased.
+    // The slot's file is done. A file's line, if any, is erased after the
+    // plan's last file; before, the next file's line replaces it.
     void finish(unsigned slot, bool failed);
 
   private:

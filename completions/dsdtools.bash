@@ -16,8 +16,9 @@
 # and --help and --version, alone, as the first argument. The converters'
 # options come before the names, directories after -t. The first "--" ends
 # the options and is not an argument: the words after it count as they would
-# without it. Extensions match exactly as the tools match them: a.Dsf is not
-# offered.
+# without it. A long option's value may follow it after '=': bash makes a
+# word of the '=' and one of the value. Extensions match exactly as the tools
+# match them: a.Dsf is not offered.
 #
 # Needs nothing from the bash-completion package; it is installed under each
 # tool's name in bash-completion's completions directory, and can also be
@@ -25,13 +26,27 @@
 
 # The converters' words before the one being completed: sets `target` (-t
 # given), `names` (names so far), `ended` (no more options) and `value` (t
-# or j when the word being completed is that option's value).
+# or j when the word being completed is that option's value: j for any
+# value nothing is offered for).
 _dsdtools_converter_words()
 {
     local input=$1 i k word letters dashes=0
     target=0 names=0 ended=0 value=""
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
+        # bash makes three words of "--jobs=2": "--jobs", "=" and "2".
+        if [[ -z $value && $word == --?* && $word != *=* && ${COMP_WORDS[i + 1]-} == = ]]; then
+            if ((i + 2 < COMP_CWORD)); then
+                word+="=${COMP_WORDS[i + 2]}"
+                i=$((i + 2))
+            elif ((!ended)); then
+                case $word in
+                --t*) target=1 value=t ;;
+                *) value=j ;;
+                esac
+                return
+            fi
+        fi
         if [[ -n $value ]]; then
             value=""
         elif [[ $word == -- ]] && ((dashes == 0)); then
@@ -88,6 +103,8 @@ _dsdtools_complete()
     if [[ -n $input ]]; then
         local target names ended value
         _dsdtools_converter_words "$input"
+        # "--target-directory=" ends in a word "=" of its own.
+        [[ -n $value && $cur == = ]] && cur=
         case $value in
         t)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")

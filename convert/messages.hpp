@@ -95,7 +95,7 @@ inline constexpr std::string_view options_help =
     "inputs are still converted; each converted file's header lines follow a line\n"
     "NAME: on standard output. The status is 0 when every input was converted or\n"
     "skipped, 1 otherwise. On a terminal, standard error shows the progress of a\n"
-    "conversion that takes more than a second (with -j, of the whole batch).\n";
+    "run that takes more than a second: the current file's (with -j, the batch's).\n";
 
 // Errors in the options: standard output, before any file is opened.
 inline constexpr std::string_view unknown_option = "Usage: Unknown option. %s\n";

@@ -551,6 +551,39 @@ TEST_F(Progress, ShownWhileDstFramesAreDecoded) {
     EXPECT_EQ(read_file(dir / "out.dff"), testgen::plain_dff_file({}, sound));
 }
 
+// Files converted one after another, each held for less than the second
+// at its first read of sound, all of them together for more: the line of
+// whichever file is current shows once the run has taken the second.
+TEST_F(Progress, ShownForABatchOfShortFilesOneAfterAnother) {
+    const Bytes small = make(16 * 32768);
+    std::vector<std::string> args{"-q", "-j", "1", "-t", "out"};
+    for (const auto* name : {"1.dsf", "2.dsf", "3.dsf", "4.dsf", "5.dsf"}) {
+        put(name, small);
+        args.emplace_back(name);
+    }
+    RunOptions options;
+    options.stop_after_syscall = [](long number, const SyscallArguments& arguments) {
+        return is_large_pread(number, arguments) && arguments[3] < 65536;
+    };
+    options.stops = 5;
+    options.while_stopped = [] { std::this_thread::sleep_for(std::chrono::milliseconds(400)); };
+    for (const bool terminal : {true, false}) {
+        options.stderr_terminal = terminal;
+        const auto r = run(args, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.out, "");
+        if (terminal) {
+            expect_progress_lines(r.err, "", "/5 ");
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+        EXPECT_EQ(read_file(dir / "out/5.dff"), expected_dff(small, 2822400));
+        fs::remove_all(dir / "out");
+        fs::create_directory(dir / "out");
+    }
+}
+
 TEST_F(Progress, AbsentWhenStandardErrorIsNoTerminal) {
     auto r = held({"in.dsf"}, false);
     EXPECT_EQ(r.status, 0);

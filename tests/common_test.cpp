@@ -108,9 +108,32 @@ TEST(OptionScan, TheFirstErrorIsKeptAndTheScanGoesOn) {
 
 // ---- Progress line --------------------------------------------------------
 
+// Columns a terminal gives the characters these tests use: two for CJK
+// and fullwidth ones and emoji, none for combining accents. Zero for text
+// that is no valid UTF-8: a line never cuts a character.
 std::size_t columns(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+    std::size_t total = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if ((lead & 0xC0) == 0x80 || at + length > text.size()) {
+            return 0;
+        }
+        char32_t code = length == 1 ? lead : lead & (0x7Fu >> length);
+        for (std::size_t i = 1; i < length; ++i) {
+            const auto byte = static_cast<unsigned char>(text[at + i]);
+            if ((byte & 0xC0) != 0x80) {
+                return 0;
+            }
+            code = code << 6 | (byte & 0x3Fu);
+        }
+        at += length;
+        const bool wide =
+            (code >= 0x3040 && code <= 0x9FFF) || (code >= 0xAC00 && code <= 0xD7A3) ||
+            (code >= 0xFF01 && code <= 0xFF60) || (code >= 0x1F300 && code <= 0x1F64F);
+        total += wide ? 2 : code >= 0x300 && code <= 0x36F ? 0 : 1;
+    }
+    return total;
 }
 
 TEST(ProgressLine, SaysHowFarAndFitsTheTerminal) {
@@ -145,6 +168,54 @@ TEST(ProgressLine, SaysHowFarAndFitsTheTerminal) {
         EXPECT_LT(columns(file_progress_line(name, 1, 1, 1, 2, 1.0, width)),
                   std::max<std::size_t>(width, 1));
         EXPECT_LT(columns(batch_progress_line(1, 0, 2, 1, 2, 1.0, width)),
+                  std::max<std::size_t>(width, 1));
+    }
+}
+
+// East Asian wide characters take two columns, combining accents none: the
+// line still fits, cut between characters, with its numbers whole.
+TEST(ProgressLine, CountsWideAndCombiningCharactersAsTheTerminalShowsThem) {
+    // 16 columns, 28 bytes; the numbers take 23.
+    const std::string symphony = "交響曲第九番.dsf";
+    EXPECT_EQ(file_progress_line(symphony, 1, 1, 1, 2, 1.0, 40),
+              "交響曲第九番.dsf  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line(symphony, 1, 1, 1, 2, 1.0, 39),
+              "...曲第九番.dsf  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line(symphony, 1, 1, 1, 2, 1.0, 38),
+              "...第九番.dsf  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line(symphony, 1, 1, 1, 2, 1.0, 20), "交響曲第九番.dsf  5");
+    EXPECT_EQ(file_progress_line(symphony, 1, 1, 1, 2, 1.0, 8), "交響曲");
+    // 13 columns: "Motörhead" with its "ö" as "o" and a combining diaeresis,
+    // which goes with its letter when that is cut off.
+    const std::string band = "Moto\xcc\x88rhead.dsf";
+    EXPECT_EQ(file_progress_line(band, 1, 1, 1, 2, 1.0, 37), band + "  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line(band, 1, 1, 1, 2, 1.0, 36), "...rhead.dsf  50%  1 B/s  0:01 left");
+    // Bytes that are no UTF-8 take a column each.
+    EXPECT_EQ(file_progress_line("abcd\xe6\xbc.dsf", 1, 1, 1, 2, 1.0, 34),
+              "abcd\xe6\xbc.dsf  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line("abcd\xe6\xbc.dsf", 1, 1, 1, 2, 1.0, 33),
+              "...\xe6\xbc.dsf  50%  1 B/s  0:01 left");
+
+    const std::string names[] = {
+        "音楽/ベートーヴェン/" + symphony,
+        "Artist/앨범 Album/０１ Ｔｒａｃｋ 🎵 " + band,
+        "Karajan/Beethoven 第九/01 Allegro ma non troppo, un poco maestoso.dsf",
+    };
+    for (const auto& name : names) {
+        const auto whole = file_progress_line(name, 2, 12, 1, 2, 1.0, 300);
+        EXPECT_EQ(whole, "2/12 " + name + "  50%  1 B/s  0:01 left");
+        for (std::size_t width = 0; width <= columns(whole) + 1; ++width) {
+            const auto line = file_progress_line(name, 2, 12, 1, 2, 1.0, width);
+            EXPECT_LT(columns(line), std::max<std::size_t>(width, 1)) << width << ": " << line;
+            EXPECT_TRUE(line.empty() || columns(line) > 0) << width << ": " << line;
+            if (width >= 5 + 23 + 8 + 1) {
+                EXPECT_EQ(line.rfind("2/12 ", 0), 0u) << line;
+                EXPECT_TRUE(line.ends_with(".dsf  50%  1 B/s  0:01 left")) << line;
+            }
+        }
+    }
+    for (std::size_t width = 0; width <= 80; ++width) {
+        EXPECT_LT(columns(batch_progress_line(3, 1, 12, 1'500'000, 5'250'000'000, 1.0, width)),
                   std::max<std::size_t>(width, 1));
     }
 }

@@ -66,6 +66,16 @@ for tool in dsf-dff-convert dsf-dff256-dummy; do
     expect $tool -t sub a.dsf b.DSF "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
     expect $tool --target-directory=sub -j 2 a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
     expect $tool -tsub -- a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    # bash makes a word of the '=' after a long option and one of its value.
+    expect $tool --target-directory = :: dir.dsf sub
+    expect $tool --tar = s :: sub
+    expect $tool --target-directory = sub a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+    expect $tool --jobs = ::
+    expect $tool --jobs = 2 ::
+    expect $tool --jobs = 2 -t "" :: dir.dsf sub
+    expect $tool --jobs = 2 -t sub -- :: "${batch_options[@]}"
+    expect $tool -n --jobs = 2 a.dsf "" :: d.dff e.DFF dir.dsf sub
+    expect $tool -- --jobs = 2.dsf "" :: d.dff e.DFF dir.dsf sub
     expect $tool -t sub a.dsf -- ::
     # After "--", the words count as they would without it.
     expect $tool -- "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
@@ -83,6 +93,8 @@ expect dff-dsf-convert d.dff a.dsf "" ::
 expect dff-dsf-convert -- :: --help --version "${batch_options[@]}"
 expect dff-dsf-convert -t sub d.dff "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-convert d.dff -- ::
+expect dff-dsf-convert --target-directory = :: dir.dsf sub
+expect dff-dsf-convert --jobs = 2 -t sub "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-convert -- "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-convert -- d.dff "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
 expect dff-dsf-convert -- d.dff a.dsf "" ::
@@ -94,6 +106,8 @@ expect dff-dst-decode -- :: --help --version "${batch_options[@]}"
 expect dff-dst-decode -n -- d.dff "" :: d.dff e.DFF dir.dsf sub
 expect dff-dst-decode -t "" :: dir.dsf sub
 expect dff-dst-decode -qt sub d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
+expect dff-dst-decode --target-directory = s :: sub
+expect dff-dst-decode --jobs = 2 -t sub d.dff "" :: d.dff e.DFF dir.dsf sub
 for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
     expect $tool "" :: d.dff e.DFF dir.dsf sub
     expect $tool d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
@@ -110,6 +124,8 @@ expect dff-dsf-split --cue "" :: k.cue l.CUE dir.dsf sub
 # bash makes '=' a word of its own.
 expect dff-dsf-split --cue = "" :: k.cue l.CUE dir.dsf sub
 expect dff-dsf-split --cue = :: k.cue l.CUE dir.dsf sub
+expect dff-dsf-split --cue = k :: k.cue
+expect dff-dsf-split --cue = k.cue d.dff "" :: dir.dsf sub
 expect dff-dsf-split -n --cue k.cue "" :: d.dff e.DFF dir.dsf sub
 expect dff-dsf-split -nq d.dff "" :: dir.dsf sub
 expect dff-dsf-split d.dff s :: sub

@@ -35,6 +35,13 @@ _files() {
     offers+=($found)
     ((${#found} > 0))
 }
+# Only as the function uses it: the value after a long option's first '='.
+compset() {
+    [[ $1 == -P && $2 == 1 && $3 == '*=' ]] || { print "unexpected compset $*"; return 1; }
+    [[ $PREFIX == *=* ]] || return 1
+    IPREFIX+=${PREFIX%%=*}=
+    PREFIX=${PREFIX#*=}
+}
 functions[_dsdtools]=$(<"$completion_file")
 
 status_=0
@@ -48,7 +55,7 @@ expect() {
     expected=("$@")
     # As zsh sets them: the command line's words, the command first.
     local -a words=("$service" "${args[@]}")
-    local CURRENT=${#words} PREFIX=${args[-1]}
+    local CURRENT=${#words} PREFIX=${args[-1]} IPREFIX=
     offers=()
     _dsdtools
     local got=${(j:|:)${(o)offers}} want=${(j:|:)${(o)expected}}
@@ -77,6 +84,11 @@ for option in case_glob no_case_glob; do
         expect $tool -j "" ::
         expect $tool -t sub a.dsf b.DSF "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
         expect $tool --target-directory=sub -j 2 a.dsf "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
+        expect $tool --target-directory= :: dir.dsf sub
+        expect $tool -n --tar=s :: sub
+        expect $tool --jobs= ::
+        expect $tool --jobs=2 -t "" :: dir.dsf sub
+        expect $tool --jobs=2 -t sub -- :: $batch_options
         expect $tool -t sub a.dsf -- ::
         # After "--", the words count as they would without it.
         expect $tool -- "" :: a.dsf b.DSF "with space.dsf" dir.dsf sub
@@ -98,6 +110,7 @@ for option in case_glob no_case_glob; do
     expect dff-dst-decode -- :: --help --version $batch_options
     expect dff-dst-decode -n -- d.dff "" :: d.dff e.DFF dir.dsf sub
     expect dff-dst-decode -t "" :: dir.dsf sub
+    expect dff-dst-decode --target-directory=s :: sub
     expect dff-dst-decode -qt sub d.dff e.DFF "" :: d.dff e.DFF dir.dsf sub
     expect dff-dsf-convert -t sub d.dff "" :: d.dff e.DFF dir.dsf sub
     for tool in dff-rate-set-64 dff-rate-set-128 dff-rate-set-256; do
@@ -111,6 +124,9 @@ for option in case_glob no_case_glob; do
     expect dff-dsf-split "" :: d.dff e.DFF dir.dsf sub
     expect dff-dsf-split - :: --cue --no-clobber --quiet --help --version -n -q
     expect dff-dsf-split --cue "" :: k.cue l.CUE dir.dsf sub
+    expect dff-dsf-split --cue= :: k.cue l.CUE dir.dsf sub
+    expect dff-dsf-split -n --cue=k :: k.cue
+    expect dff-dsf-split --cue=k.cue d.dff "" :: dir.dsf sub
     expect dff-dsf-split -n --cue k.cue "" :: d.dff e.DFF dir.dsf sub
     expect dff-dsf-split -nq d.dff "" :: dir.dsf sub
     expect dff-dsf-split d.dff s :: sub

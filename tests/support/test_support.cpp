@@ -127,8 +127,9 @@ bool refuse_unnamed_files() {
 }
 
 // Follows a child that stopped at its exec until the syscall the options pick
-// returns; false when the child ended first (its wait status in `wstatus`)
-// or cannot be traced (then detached and running).
+// has returned as many times as they say; false when the child ended first
+// (its wait status in `wstatus`) or cannot be traced (then detached and
+// running).
 bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
     if (::waitpid(pid, &wstatus, 0) != pid || !WIFSTOPPED(wstatus)) {
         return false;
@@ -137,6 +138,7 @@ bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
     std::optional<long> number;
     SyscallArguments arguments{};
     int signal = 0;
+    unsigned stops = 0;
     for (;;) {
         ::ptrace(PTRACE_SYSCALL, pid, 0, signal);
         signal = 0;
@@ -158,8 +160,10 @@ bool trace_to_stop(pid_t pid, const RunOptions& options, int& wstatus) {
         } else if (info.op == PTRACE_SYSCALL_INFO_EXIT && number && info.exit.is_error == 0 &&
                    options.stop_after_syscall(*number, arguments)) {
             options.while_stopped();
-            ::ptrace(PTRACE_DETACH, pid, 0, 0);
-            return true;
+            if (++stops >= options.stops) {
+                ::ptrace(PTRACE_DETACH, pid, 0, 0);
+                return true;
+            }
         }
     }
 }

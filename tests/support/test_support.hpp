@@ -62,9 +62,11 @@ struct RunOptions {
     std::function<void(pid_t)> while_running;
     // Traces the program until it returns without error from the first
     // system call this picks (by number and arguments), runs
-    // `while_stopped`, and lets it go on.
+    // `while_stopped`, and lets it go on; so at each of the first `stops`
+    // calls it picks.
     std::function<bool(long, const std::array<std::uint64_t, 6>&)> stop_after_syscall;
     std::function<void()> while_stopped;
+    unsigned stops = 1;
 };
 
 inline constexpr int status_no_seccomp = 124;
@@ -73,7 +75,7 @@ struct RunResult {
     int status = -1;  // exit status, or 128 + signal number
     std::string out;
     std::string err;
-    bool stopped = false;  // the program reached stop_after_syscall
+    bool stopped = false;  // the program stopped there `stops` times
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
