@@ -1,5 +1,6 @@
 #include "dst_sound.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <string_view>
 #include <vector>
@@ -7,27 +8,37 @@
 namespace dsd {
 namespace {
 
-// The frames of the chunk in file order.
+// The frames of the chunk in file order, those of `range` only.
 class ChunkFrames final : public dst::FrameSource {
   public:
-    ChunkFrames(const ByteSource& source, const DstSound& sound, ProgressCounter* progress)
+    ChunkFrames(const ByteSource& source, const DstSound& sound, ProgressCounter* progress,
+                DstFrameRange range)
         : reader_(source, sound.chunk),
           max_frame_(dst::max_frame_bytes(sound.channels, sound.frame_bytes) + 1),
-          progress_(progress) {}
+          progress_(progress),
+          range_(range) {}
 
     Next next(std::vector<std::uint8_t>& frame) override {
-        switch (reader_.next(frame, max_frame_)) {
-            case DffDstFrameReader::Next::frame:
-                if (progress_ != nullptr) {
-                    progress_->add(frame.size());
-                }
-                return Next::frame;
-            case DffDstFrameReader::Next::end:
+        for (;;) {
+            if (index_ >= range_.end) {
                 return Next::end;
-            case DffDstFrameReader::Next::unreadable:
-                break;
+            }
+            switch (reader_.next(frame, max_frame_)) {
+                case DffDstFrameReader::Next::frame:
+                    if (progress_ != nullptr) {
+                        progress_->add(frame.size());
+                    }
+                    if (index_++ < range_.first) {
+                        continue;
+                    }
+                    return Next::frame;
+                case DffDstFrameReader::Next::end:
+                    return Next::end;
+                case DffDstFrameReader::Next::unreadable:
+                    break;
+            }
+            return Next::failed;
         }
-        return Next::failed;
     }
 
     std::uint64_t failed_at() const { return reader_.failed_at(); }
@@ -36,6 +47,8 @@ class ChunkFrames final : public dst::FrameSource {
     DffDstFrameReader reader_;
     std::uint64_t max_frame_;
     ProgressCounter* progress_;
+    DstFrameRange range_;
+    std::uint64_t index_ = 0;  // of the next frame read
 };
 
 }  // namespace
@@ -80,23 +93,26 @@ DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk) {
 }
 
 WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink, int out,
-                             unsigned threads, ProgressCounter* progress) {
+                             unsigned threads, ProgressCounter* progress, DstFrameRange range) {
+    range.end = std::min(range.end, sound.frames);
+    range.first = std::min(range.first, range.end);
     const ByteSource source = file_source(in, sound.chunk.offset + sound.chunk.size);
-    ChunkFrames frames(source, sound, progress);
+    ChunkFrames frames(source, sound, progress, range);
     const dst::StreamResult result =
         dst::decode_stream(frames, sink, sound.channels, sound.frame_bytes, threads);
     switch (result.status) {
         case dst::StreamStatus::ok:
             break;
         case dst::StreamStatus::damaged:
-            return {WriteStatus::damaged_frame, static_cast<std::int64_t>(result.frames)};
+            return {WriteStatus::damaged_frame,
+                    static_cast<std::int64_t>(range.first + result.frames)};
         case dst::StreamStatus::source_failed:
             return {WriteStatus::read_failed, static_cast<std::int64_t>(frames.failed_at())};
         case dst::StreamStatus::sink_failed:
             return write_failure(out);
     }
     // Fewer frames than the walk counted: the file changed since.
-    if (result.frames != sound.frames) {
+    if (result.frames != range.end - range.first) {
         return {WriteStatus::read_failed,
                 static_cast<std::int64_t>(sound.chunk.offset + sound.chunk.size)};
     }

@@ -51,6 +51,13 @@ struct DstCheck {
 // 1 to 6; reads the headers of the chunks inside the "DST " chunk.
 DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk);
 
+// Frames first to end - 1 (from 0); those before are read but not decoded,
+// those after not even read, so a damaged one there does not matter.
+struct DstFrameRange {
+    std::uint64_t first = 0;
+    std::uint64_t end = UINT64_MAX;
+};
+
 // Decodes the sound's frames from the file open on `in`, in file order, into
 // `sink`, on `threads` threads (0: every CPU this process may use). Of a
 // frame longer than any valid one, only what decides it is read, so memory
@@ -59,7 +66,8 @@ DstCheck check_dst_sound(const ByteSource& source, const DffWalk& walk);
 // could not take the sound: write_failed at `out`'s position. The bytes of
 // each frame read are added to `progress`, if any.
 WriteResult decode_dst_sound(int in, const DstSound& sound, dst::SoundSink& sink, int out,
-                             unsigned threads, ProgressCounter* progress = nullptr);
+                             unsigned threads, ProgressCounter* progress = nullptr,
+                             DstFrameRange range = {});
 
 // The thread count DSD_THREADS sets (a number from 1 to max_dst_threads), or
 // 0 when it is unset or anything else.

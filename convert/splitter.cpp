@@ -590,17 +590,27 @@ class Splitter {
         const std::uint64_t channels = dsf.layout.channel_count;
         const std::uint64_t first = plan_.jobs.front().cut.first_byte * channels;
         const std::uint64_t end = plan_.jobs.back().cut.end_byte * channels;
-        // DST frames are decoded from the first; plain sound is read from
-        // the program's start.
-        const std::uint64_t start = dsf.dst ? 0 : first;
-        const std::uint64_t total = dsf.dst ? dsf.layout.bytes_per_channel * channels : end - first;
+        // DST frames are decoded from the one the program starts in to the
+        // one it ends in: a frame outside it is never decoded (a damaged one
+        // there does not matter); plain sound is read from the program's start.
+        DstFrameRange frames;
+        std::uint64_t start = first;
+        std::uint64_t total = end - first;
+        if (dsf.dst) {
+            const std::uint64_t frame = dsf.dst->sound.frame_bytes;
+            frames.first = plan_.jobs.front().cut.first_byte / frame;
+            frames.end = (plan_.jobs.back().cut.end_byte + frame - 1) / frame;
+            start = frames.first * frame * channels;
+            total = (frames.end - frames.first) * frame * channels;
+        }
 
         Console console;
         ProgressDisplay display(console, {1, total, 1}, ProgressDisplay::terminal_attached());
         ProgressCounter& counter = display.start(0, 1, settings_.input, total);
         TrackSink sink(in, identity, dsf, plan_.jobs, signals_, counter, start);
         const WriteResult fed =
-            dsf.dst ? decode_dst_sound(in, dsf.dst->sound, sink, -1, dst_threads_from_environment())
+            dsf.dst ? decode_dst_sound(in, dsf.dst->sound, sink, -1, dst_threads_from_environment(),
+                                       nullptr, frames)
                     : feed_plain_sound(in, dsf, first, end, sink);
         display.finish(0, fed.status != WriteStatus::ok || !sink.complete());
         if (!report_feed(fed, sink)) {

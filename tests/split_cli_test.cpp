@@ -562,6 +562,36 @@ TEST_F(Split, ADamagedDstFrameLeavesNothing) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
 }
 
+// Frames before the program and after its end are never decoded: damaged
+// ones there change nothing.
+TEST_F(Split, DamagedDstFramesOutsideTheProgramDoNotMatter) {
+    Master m;
+    m.dst = true;
+    m.markers = album_markers(false);  // the program: frames 2 to 18
+    write_file(dir / "in.dff", file_of(m));
+    ASSERT_EQ(run({"-q", "in.dff", "good"}).status, 0);
+    m.frame_options = [](std::uint64_t index, gen::DstEncoderOptions& options) {
+        if (index <= 1 || index >= 19) {
+            options.damage = gen::DstDamage::header_cut;
+        }
+    };
+    write_file(dir / "in.dff", file_of(m));
+    const auto r = run({"-q", "in.dff", "out"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(entries_of(dir / "out"), album_names);
+    for (const auto& name : album_names) {
+        EXPECT_EQ(read_file(dir / ("out/" + name)), read_file(dir / ("good/" + name))) << name;
+    }
+    m.frame_options = [](std::uint64_t index, gen::DstEncoderOptions& options) {
+        if (index == 18) {
+            options.damage = gen::DstDamage::header_cut;
+        }
+    };
+    write_file(dir / "in.dff", file_of(m));
+    EXPECT_EQ(run({"-q", "in.dff", "last"}).err, "Damaged DST frame : 18\n");
+}
+
 // A signal while the sound is read: the tracks so far are dropped, the
 // directory made for them removed, and the signal ends the run.
 TEST_F(Split, ASignalLeavesNothing) {
