@@ -593,44 +593,35 @@ TEST_F(Split, DamagedDstFramesOutsideTheProgramDoNotMatter) {
 }
 
 // A signal while the sound is read: the tracks so far are dropped, the
-// directory made for them removed, and the signal ends the run.
-TEST_F(Split, ASignalLeavesNothing) {
+// directory made for them removed, and the signal ends the run; signals the
+// caller ignores (nohup) are no reason to stop.
+TEST_F(Split, ASignalLeavesNothingUnlessIgnored) {
     if (!tracing_available()) {
         GTEST_SKIP() << "needs ptrace of a natively run program to signal it inside its loop";
     }
     write_file(dir / "in.dff", file_of(five_tracks()));
-    pid_t child = 0;
-    RunOptions options;
-    options.while_running = [&](pid_t pid) { child = pid; };
-    options.stop_after_syscall = is_large_pread;
-    options.while_stopped = [&] { ::kill(child, SIGTERM); };
-    const auto r = run({"in.dff", "out"}, options);
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.status, 128 + SIGTERM);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
-}
-
-// A signal the caller ignores (nohup) is no reason to stop.
-TEST_F(Split, AnIgnoredSignalIsIgnored) {
-    if (!tracing_available()) {
-        GTEST_SKIP() << "needs ptrace of a natively run program to signal it inside its loop";
-    }
-    write_file(dir / "in.dff", file_of(five_tracks()));
-    pid_t child = 0;
-    RunOptions options;
-    options.ignored_signals = {SIGHUP, SIGINT};
-    options.while_running = [&](pid_t pid) { child = pid; };
-    options.stop_after_syscall = is_large_pread;
-    options.while_stopped = [&] {
-        ::kill(child, SIGHUP);
-        ::kill(child, SIGINT);
+    const auto signalled = [&](const std::vector<int>& sent, bool ignored) {
+        pid_t child = 0;
+        RunOptions options;
+        if (ignored) {
+            options.ignored_signals = sent;
+        }
+        options.while_running = [&](pid_t pid) { child = pid; };
+        options.stop_after_syscall = is_large_pread;
+        options.while_stopped = [&] {
+            for (const int sig : sent) {
+                ::kill(child, sig);
+            }
+        };
+        const auto r = run({"-q", "in.dff", "out"}, options);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+        return r.status;
     };
-    const auto r = run({"-q", "in.dff", "out"}, options);
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(signalled({SIGTERM}, false), 128 + SIGTERM);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.dff"});
+    EXPECT_EQ(signalled({SIGHUP, SIGINT}, true), 0);
     EXPECT_EQ(entries_of(dir / "out").size(), 5u);
 }
 
