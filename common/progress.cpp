@@ -9,6 +9,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "utf8.hpp"
+
 namespace dsd {
 namespace {
 
@@ -93,46 +95,12 @@ struct Glyph {
     std::size_t columns;
 };
 
-// The character `text` starts with. A byte that starts no whole, shortest
-// UTF-8 sequence is a character of one column: terminals show a mark for
-// it, at most one a byte.
+// The character `text` starts with. A byte that starts no valid UTF-8
+// character is a character of one column: terminals show a mark for it, at
+// most one a byte.
 Glyph first_glyph(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    char32_t code = 0;
-    // The second byte's bounds rule out overlong forms, surrogates and
-    // codes beyond U+10FFFF.
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-        low = lead == 0xE0 ? 0xA0 : low;
-        high = lead == 0xED ? 0x9F : high;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high;
-    } else {
-        return {1, 1};
-    }
-    if (text.size() < length) {
-        return {1, 1};
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < low || byte > high) {
-            return {1, 1};
-        }
-        low = 0x80;
-        high = 0xBF;
-        code = code << 6 | (byte & 0x3Fu);
-    }
-    return {length, columns_of(code)};
+    const Utf8Char c = first_utf8_char(text);
+    return c.bytes == 0 ? Glyph{1, 1} : Glyph{c.bytes, columns_of(c.code)};
 }
 
 // Columns a UTF-8 text takes on a terminal.

@@ -4,6 +4,7 @@
 #include <span>
 
 #include "file_io.hpp"
+#include "utf8.hpp"
 
 namespace dsd {
 
@@ -75,43 +76,11 @@ std::optional<std::vector<std::uint8_t>> make_id3v24_tag(std::span<const Id3Text
 
 bool is_valid_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t extra = 0;
-        std::uint32_t code = 0;
-        std::uint32_t least = 0;  // the smallest code point its length may carry
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            code = lead & 0x1Fu;
-            least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            code = lead & 0x0Fu;
-            least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            code = lead & 0x07u;
-            least = 0x10000;
-        } else {
+        const std::size_t bytes = first_utf8_char(text.substr(i)).bytes;
+        if (bytes == 0) {
             return false;
         }
-        if (text.size() - i <= extra) {
-            return false;
-        }
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = code << 6 | (next & 0x3Fu);
-        }
-        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += 1 + extra;
+        i += bytes;
     }
     return true;
 }
@@ -120,13 +89,7 @@ std::string latin1_to_utf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (b < 0x80) {
-            out.push_back(c);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | b >> 6));
-            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        }
+        append_utf8(out, static_cast<std::uint8_t>(c));
     }
     return out;
 }
