@@ -190,6 +190,11 @@ TEST(ProgressLine, CountsWideAndCombiningCharactersAsTheTerminalShowsThem) {
     const std::string band = "Moto\xcc\x88rhead.dsf";
     EXPECT_EQ(file_progress_line(band, 1, 1, 1, 2, 1.0, 37), band + "  50%  1 B/s  0:01 left");
     EXPECT_EQ(file_progress_line(band, 1, 1, 1, 2, 1.0, 36), "...rhead.dsf  50%  1 B/s  0:01 left");
+    // Emoji, wide symbols and kana beyond the first plane: two each.
+    const std::string wide = "\U0001F680\u26A1\U0001B001.dsf";
+    EXPECT_EQ(file_progress_line(wide, 1, 1, 1, 2, 1.0, 34), wide + "  50%  1 B/s  0:01 left");
+    EXPECT_EQ(file_progress_line(wide, 1, 1, 1, 2, 1.0, 33),
+              "...\U0001B001.dsf  50%  1 B/s  0:01 left");
     // Bytes that are no UTF-8 take a column each.
     EXPECT_EQ(file_progress_line("abcd\xe6\xbc.dsf", 1, 1, 1, 2, 1.0, 34),
               "abcd\xe6\xbc.dsf  50%  1 B/s  0:01 left");
