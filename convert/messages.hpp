@@ -113,7 +113,7 @@ inline constexpr std::string_view outside_target =
 inline constexpr std::string_view same_output = "Output of an earlier input, not converted : %s\n";
 // The same file given again (as cp warns of it): converted once, the repeat
 // skipped and counted as done.
-inline constexpr std::string_view given_again = "given more than once, converted once as %s\n";
+inline constexpr std::string_view given_again = "given more than once, not converted again : %s\n";
 // A directory --parents needed could not be made: its name and the reason.
 inline constexpr std::string_view cannot_make_directory = " cannot create directory : %s\n";
 // -n and an existing output: the input is skipped, named in front in every

@@ -158,8 +158,14 @@ TEST_F(Batch, EachFailureIsReportedAndTheOthersConvert) {
     // Every input fine: status 0; one given twice (as cp, converted once).
     r = run({"-q", "-t", "out", "in/a.dsf", "in/b.DSF", "./in/a.dsf"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "./in/a.dsf: given more than once, converted once as out/a.dff\n");
+    EXPECT_EQ(r.err, "./in/a.dsf: given more than once, not converted again : out/a.dff\n");
     EXPECT_EQ(read_file(dir / "out/a.dff"), expected_dff(a, 2822400));
+    // The repeat of one that fails is only noted; the first one fails.
+    r = run({"-q", "-t", "out", "in/bad.dsf", "in/bad.dsf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "in/bad.dsf: Not a 'DSF' format : RIFF\n"
+              "in/bad.dsf: given more than once, not converted again : out/bad.dff\n");
 }
 
 // Lost header lines are reported once for the whole batch; the files are
@@ -453,7 +459,7 @@ TEST_F(Batch, JobsChangeNothingButTheOrder) {
                       std::string::npos)
                 << r.err;
             EXPECT_NE(r.err.find("./a/dup." + tool.extension +
-                                 ": given more than once, converted once as out/dup."),
+                                 ": given more than once, not converted again : out/dup."),
                       std::string::npos)
                 << r.err;
             if (jobs == "1") {
