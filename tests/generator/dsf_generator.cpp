@@ -136,6 +136,19 @@ bool write_dsf(const DsfSpec& spec, std::ostream& out) {
            out.flush();
 }
 
+std::u16string utf16_units(const std::u32string& codes) {
+    std::u16string units;
+    for (const char32_t code : codes) {
+        if (code < 0x10000) {
+            units.push_back(static_cast<char16_t>(code));
+        } else {
+            units.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            units.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        }
+    }
+    return units;
+}
+
 std::optional<std::u32string> decode_utf8(const std::string& text) {
     std::u32string decoded;
     for (std::size_t i = 0; i < text.size();) {
@@ -179,17 +192,9 @@ std::vector<std::uint8_t> text_data(const std::string& text, int major) {
         data.push_back(0);
     } else {
         data = {1, 0xFF, 0xFE};
-        const auto put = [&](char32_t unit) {
+        for (const char16_t unit : utf16_units(*decoded)) {
             data.push_back(static_cast<std::uint8_t>(unit & 0xFF));
             data.push_back(static_cast<std::uint8_t>(unit >> 8));
-        };
-        for (const char32_t code : *decoded) {
-            if (code < 0x10000) {
-                put(code);
-            } else {
-                put(0xD800 + ((code - 0x10000) >> 10));
-                put(0xDC00 + ((code - 0x10000) & 0x3FF));
-            }
         }
         return data;
     }

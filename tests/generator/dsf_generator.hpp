@@ -43,4 +43,7 @@ std::vector<std::uint8_t> make_id3v2_tag(const std::string& title, int major = 3
 // The code points of `text`, or nothing when it is not valid UTF-8.
 std::optional<std::u32string> decode_utf8(const std::string& text);
 
+// The UTF-16 code units of `codes`, beyond U+FFFF as surrogate pairs.
+std::u16string utf16_units(const std::u32string& codes);
+
 }  // namespace dsd::testgen

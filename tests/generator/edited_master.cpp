@@ -90,18 +90,10 @@ Bytes edited_master_file(const EditedMaster& master, const Bytes& sound) {
 
 std::string utf16_cue_text(const std::string& utf8, bool big_endian) {
     std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
-    const auto put = [&](char32_t unit) {
+    for (const char16_t unit : utf16_units(decode_utf8(utf8).value_or(U""))) {
         const auto high = static_cast<char>(unit >> 8);
         const auto low = static_cast<char>(unit & 0xFF);
         out += big_endian ? std::string{high, low} : std::string{low, high};
-    };
-    for (const char32_t code : decode_utf8(utf8).value_or(U"")) {
-        if (code < 0x10000) {
-            put(code);
-        } else {
-            put(0xD800 + ((code - 0x10000) >> 10));
-            put(0xDC00 + ((code - 0x10000) & 0x3FF));
-        }
     }
     return out;
 }
